@@ -1,0 +1,105 @@
+#include "bridge/Velquette.h"
+
+#include <exception>
+#include <vector>
+
+extern "C" {
+__attribute__((visibility("default"))) std::int32_t updateList = 0;
+}
+
+namespace vq {
+namespace {
+
+constexpr const char* kSupportFolder = "/Brackwell/";
+constexpr const char* kIconCacheFolder = "ProcessesIconCache/";
+
+// The network-change session is process-wide: its callback only touches
+// updateList, so it may outlive every plug-in object. It is deliberately never
+// torn down.
+void keepForProcessLifetime(Subscription subscription) {
+    static auto* sessions = new std::vector<Subscription>();
+    sessions->push_back(std::move(subscription));
+}
+
+}  // namespace
+
+void networkChangeCallback() { updateList = 1; }
+
+Velquette::Velquette(Platform platform) : platform_(std::move(platform)) {
+    // A notifier that cannot start leaves the page without network change
+    // reports; anything that is not a standard exception is a real fault.
+    try {
+        installNotifiers();
+    } catch (const std::exception&) {
+    }
+
+    moduleInstalled = false;
+    diskChange = false;
+    updateList = 1;
+
+    moduleObservation_ =
+        platform_.notifications->observe(kModuleAvailableNotification, [this] { moduleInstalledNotification(); });
+    mountObservation_ = platform_.mounts->watchMounts([this] { workspaceChange(); });
+
+    const std::string applicationSupport = platform_.files->applicationSupportDirectory();
+    if (!applicationSupport.empty()) {
+        const std::string supportDirectory = applicationSupport + kSupportFolder;
+        icon_directory = supportDirectory + kIconCacheFolder;
+        // Failures are ignored: without the folders only the icon cache is lost.
+        if (!platform_.files->fileExists(supportDirectory)) platform_.files->createDirectory(supportDirectory);
+        if (!platform_.files->fileExists(icon_directory)) platform_.files->createDirectory(icon_directory);
+    }
+
+    cpuDataMiner = std::make_unique<VQTDataMinerCPU>(platform_.processorStats, platform_.clock);
+
+    shouldUpdateSMART = true;
+}
+
+Velquette::~Velquette() {
+    // Stop observing first, so that no handler runs on a half-destroyed object.
+    moduleObservation_.reset();
+    mountObservation_.reset();
+}
+
+void Velquette::installNotifiers() {
+    keepForProcessLifetime(platform_.networkChanges->watchNetworkChanges(&networkChangeCallback));
+}
+
+void Velquette::windowScriptObjectAvailable(WindowScriptObject& window) { window.setValue(this, "Velquette"); }
+
+Value Velquette::cpuUsage() {
+    cpuDataMiner->mineData();
+    return cpuDataMiner->getDataSet();
+}
+
+std::string Velquette::uptime() { return cpuDataMiner->getUptime(); }
+std::string Velquette::load() { return cpuDataMiner->getLoad(); }
+std::string Velquette::processinfo() { return cpuDataMiner->processInfo(); }
+
+void Velquette::setNeedsSMARTUpdate() { shouldUpdateSMART = true; }
+
+void Velquette::setShouldMonitorSMARTTemps(int enabled) { smartMonitoringEnabled = (enabled == 1); }
+
+bool Velquette::hasDiskSetupChanged() {
+    if (!diskChange) return false;
+    diskChange = false;
+    return true;
+}
+
+bool Velquette::hasNetworkSetupChanged() {
+    if (updateList != 1) return false;
+    updateList = 0;
+    return true;
+}
+
+void Velquette::installIntelModule() {}
+
+// Answers whether the module arrived while this object lived, which is what
+// the page wants to know after an installation.
+bool Velquette::wasIntelModuleInstalled() { return moduleInstalled; }
+
+void Velquette::workspaceChange() { diskChange = true; }
+
+void Velquette::moduleInstalledNotification() { moduleInstalled = true; }
+
+}  // namespace vq

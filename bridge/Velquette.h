@@ -1,0 +1,86 @@
+#pragma once
+// The plug-in's principal object: the only thing the widget page talks to.
+// It owns one instance of every data miner, forwards each script call to the
+// miner that serves it, and turns change notifications into flags that the
+// page polls.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "miners/VQTDataMinerCPU.h"
+#include "miners/data_set.h"
+#include "platform/platform.h"
+#include "platform/subscription.h"
+
+extern "C" {
+// Set to 1 by the network-change callback, read and cleared by the page
+// through hasNetworkSetupChanged. A plain global because the callback gets no
+// object pointer.
+extern std::int32_t updateList;
+}
+
+namespace vq {
+
+constexpr const char* kModuleAvailableNotification = "ParquellIntelModuleAvailable";
+
+// The network-change callback: any change of links, addresses or routes.
+void networkChangeCallback();
+
+// Where the object puts itself for the page's script.
+class WindowScriptObject {
+public:
+    virtual ~WindowScriptObject() = default;
+    virtual void setValue(class Velquette* value, const std::string& key) = 0;
+};
+
+class Velquette {
+public:
+    // initWithWebView: the host's view is not kept, so it is not a parameter.
+    explicit Velquette(Platform platform);
+    ~Velquette();
+    Velquette(const Velquette&) = delete;
+    Velquette& operator=(const Velquette&) = delete;
+
+    void windowScriptObjectAvailable(WindowScriptObject& window);
+
+    // Script-visible methods.
+    Value cpuUsage();
+    std::string uptime();
+    std::string load();
+    std::string processinfo();
+    void setNeedsSMARTUpdate();
+    void setShouldMonitorSMARTTemps(int enabled);
+
+    // Reachable under their default names.
+    bool hasDiskSetupChanged();
+    bool hasNetworkSetupChanged();
+    void installIntelModule();
+    bool wasIntelModuleInstalled();
+
+    // Notification handlers.
+    void workspaceChange();
+    void moduleInstalledNotification();
+
+    // Read-only views for the host and tests.
+    const std::string& iconDirectory() const { return icon_directory; }
+    bool isModuleInstalled() const { return moduleInstalled; }
+    bool isSMARTMonitoringEnabled() const { return smartMonitoringEnabled; }
+    bool needsSMARTUpdate() const { return shouldUpdateSMART; }
+
+private:
+    void installNotifiers();
+
+    Platform platform_;
+    std::unique_ptr<VQTDataMinerCPU> cpuDataMiner;
+    std::string icon_directory;
+    bool moduleInstalled = false;
+    bool diskChange = false;
+    bool shouldUpdateSMART = false;
+    bool smartMonitoringEnabled = false;
+
+    Subscription moduleObservation_;
+    Subscription mountObservation_;
+};
+
+}  // namespace vq

@@ -1,0 +1,62 @@
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <stdexcept>
+
+#include "platform/linux/dbus_notification_center.h"
+#include "platform/linux/linux_machine_info.h"
+#include "platform/linux/linux_processor_stats.h"
+#include "platform/linux/mountinfo_notifier.h"
+#include "platform/linux/netlink_change_notifier.h"
+#include "platform/linux/posix_file_system.h"
+#include "platform/linux/roots.h"
+#include "platform/platform.h"
+#include "platform/sim/sim_machine.h"
+
+namespace vq {
+namespace linux_platform {
+
+Roots Roots::fromEnvironment() {
+    Roots roots;
+    if (const char* proc = std::getenv("VELQUETTE_PROC_ROOT"); proc && *proc) roots.proc = proc;
+    if (const char* sys = std::getenv("VELQUETTE_SYS_ROOT"); sys && *sys) roots.sys = sys;
+    if (const char* udev = std::getenv("VELQUETTE_UDEV_ROOT"); udev && *udev) roots.udev = udev;
+    return roots;
+}
+
+namespace {
+
+class SystemClock : public Clock {
+public:
+    std::int64_t now() override { return static_cast<std::int64_t>(std::time(nullptr)); }
+};
+
+Platform makeLinuxPlatform(const Roots& roots) {
+    Platform platform;
+    platform.processorStats = std::make_shared<LinuxProcessorStats>(roots.proc);
+    platform.clock = std::make_shared<SystemClock>();
+    platform.networkChanges = std::make_shared<NetlinkChangeNotifier>();
+    platform.mounts = std::make_shared<MountinfoNotifier>(roots.proc);
+    platform.notifications = std::make_shared<DBusNotificationCenter>();
+    platform.files = std::make_shared<PosixFileSystem>(xdgDataHome(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")));
+    platform.machine = std::make_shared<LinuxMachineInfo>(roots.sys);
+    return platform;
+}
+
+}  // namespace
+}  // namespace linux_platform
+
+Platform makePlatformFromEnvironment() {
+    const char* machineFile = std::getenv("VELQUETTE_MACHINE");
+    if (!machineFile || !*machineFile) return linux_platform::makeLinuxPlatform(linux_platform::Roots::fromEnvironment());
+
+    std::ifstream in(machineFile);
+    if (!in) throw std::runtime_error(std::string("cannot open machine file ") + machineFile);
+    nlohmann::json file = nlohmann::json::parse(in, nullptr, false);
+    if (file.is_discarded()) throw std::runtime_error(std::string("machine file is not valid JSON: ") + machineFile);
+    // Notifications still travel between our processes over the session bus,
+    // so the installer can reach a host that runs on a simulated machine.
+    return makeSimPlatform(loadSimMachine(file), std::make_shared<DBusNotificationCenter>());
+}
+
+}  // namespace vq

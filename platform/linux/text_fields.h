@@ -1,0 +1,44 @@
+#pragma once
+// Small helpers for the line-and-field text formats of /proc and /sys.
+
+#include <charconv>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace vq::linux_platform {
+
+inline std::vector<std::string_view> splitLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        lines.push_back(text.substr(0, end));
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+    return lines;
+}
+
+inline std::vector<std::string_view> splitFields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        const std::size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+        if (i > start) fields.push_back(line.substr(start, i - start));
+    }
+    return fields;
+}
+
+// The whole field must be a number that fits T.
+template <typename T>
+std::optional<T> parseInteger(std::string_view field) {
+    T value{};
+    const char* end = field.data() + field.size();
+    auto [ptr, ec] = std::from_chars(field.data(), end, value);
+    if (ec != std::errc() || ptr != end || field.empty()) return std::nullopt;
+    return value;
+}
+
+}  // namespace vq::linux_platform

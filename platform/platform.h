@@ -1,0 +1,32 @@
+#pragma once
+// The platform seam: every service the system's logic reads the machine
+// through. One implementation reads the real Linux machine, the other is a
+// simulated machine for tests and demos.
+
+#include <memory>
+
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/machine_info.h"
+#include "platform/mount_notifier.h"
+#include "platform/network_change_notifier.h"
+#include "platform/notification_center.h"
+#include "platform/processor_stats.h"
+
+namespace vq {
+
+struct Platform {
+    std::shared_ptr<ProcessorStats> processorStats;
+    std::shared_ptr<Clock> clock;
+    std::shared_ptr<NetworkChangeNotifier> networkChanges;
+    std::shared_ptr<MountNotifier> mounts;
+    std::shared_ptr<NotificationCenter> notifications;
+    std::shared_ptr<FileSystem> files;
+    std::shared_ptr<MachineInfo> machine;
+};
+
+// The simulated machine when VELQUETTE_MACHINE names a machine file, else the
+// real machine. Throws std::runtime_error when the machine file is unusable.
+Platform makePlatformFromEnvironment();
+
+}  // namespace vq

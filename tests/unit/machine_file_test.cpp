@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+
+#include "platform/sim/sim_machine.h"
+
+namespace vq {
+namespace {
+
+nlohmann::json fixture(const char* name) {
+    std::ifstream in(std::string(VELQUETTE_FIXTURES) + "/machines/" + name);
+    return nlohmann::json::parse(in);
+}
+
+TEST(MachineFile, LoadsEveryProcessorKey) {
+    auto machine = loadSimMachine(fixture("intel-two-core.json"));
+    EXPECT_EQ(machine->modelName(), "MacBookPro3,1");
+    EXPECT_EQ(machine->gestalt(kGestaltProcessorType), static_cast<std::int32_t>(kGestaltCPUPentium));
+    EXPECT_EQ(machine->gestalt(kGestaltSysArchitecture), kGestaltIntel);
+    EXPECT_EQ(machine->bootTime()->sec, 1700000000);
+    EXPECT_EQ(machine->loadAverage()->fscale, 65536);
+    EXPECT_EQ(machine->processorSetLoadInfo()->threads, 213);
+    EXPECT_EQ(machine->now(), 1700093839);
+}
+
+TEST(MachineFile, SamplesAdvanceAndStayOnTheLast) {
+    auto machine = loadSimMachine(
+        nlohmann::json::parse(R"({"clock": [10, 20], "processorTicks": [[[1,2,3,4]], [[5,6,7,8]]]})"));
+    EXPECT_EQ(machine->now(), 10);
+    EXPECT_EQ(machine->now(), 20);
+    EXPECT_EQ(machine->now(), 20);
+    EXPECT_EQ((*machine->processorLoadInfo())[0][0], 1u);
+    EXPECT_EQ((*machine->processorLoadInfo())[0][3], 8u);
+    EXPECT_EQ((*machine->processorLoadInfo())[0][3], 8u);
+}
+
+TEST(MachineFile, MissingKeysFailLikeTheRealServices) {
+    auto machine = loadSimMachine(nlohmann::json::parse(R"({"unknownKeyOfALaterRelease": {"x": 1}})"));
+    EXPECT_EQ(machine->processorLoadInfo(), std::nullopt);
+    EXPECT_EQ(machine->processorSetLoadInfo(), std::nullopt);
+    EXPECT_EQ(machine->loadAverage(), std::nullopt);
+    EXPECT_EQ(machine->bootTime(), std::nullopt);
+    EXPECT_EQ(machine->modelName(), std::nullopt);
+    EXPECT_EQ(machine->gestalt(kGestaltProcessorType), std::nullopt);
+    auto platform = makeSimPlatform(machine);
+    EXPECT_EQ(platform.files->applicationSupportDirectory(), "");
+}
+
+TEST(MachineFile, PowerPCAnswersItsOwnCodes) {
+    auto machine = loadSimMachine(nlohmann::json::parse(R"({"architecture": "powerpc", "home": "/h"})"));
+    EXPECT_EQ(machine->gestalt(kGestaltSysArchitecture), kGestaltPowerPC);
+    EXPECT_NE(machine->gestalt(kGestaltProcessorType), static_cast<std::int32_t>(kGestaltCPUPentium));
+    EXPECT_EQ(makeSimPlatform(machine).files->applicationSupportDirectory(), "/h/Library/Application Support");
+}
+
+TEST(MachineFile, MalformedKeysAreNamedInTheError) {
+    const char* cases[][2] = {
+        {R"([1, 2])", "object"},
+        {R"({"architecture": "sparc"})", "architecture"},
+        {R"({"clock": []})", "clock"},
+        {R"({"clock": ["noon"]})", "clock"},
+        {R"({"bootTime": {"sec": 1}})", "bootTime"},
+        {R"({"loadAverage": {"ldavg": [1, 2], "fscale": 1}})", "loadAverage"},
+        {R"({"loadAverage": {"ldavg": [1, 2, -3], "fscale": 1}})", "loadAverage"},
+        {R"({"taskCounts": {"tasks": 1}})", "taskCounts"},
+        {R"({"processorTicks": [[[1, 2, 3]]]})", "processorTicks"},
+        {R"({"processorTicks": [[[1, 2, 3, 4294967296]]]})", "processorTicks"},
+        {R"({"model": 7})", "model"},
+    };
+    for (const auto& c : cases) {
+        try {
+            loadSimMachine(nlohmann::json::parse(c[0]));
+            ADD_FAILURE() << "accepted " << c[0];
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what()).find(c[1]), std::string::npos) << error.what();
+        }
+    }
+}
+
+TEST(MachineFile, EnvironmentSelectsTheSimulatedMachine) {
+    ::setenv("VELQUETTE_MACHINE", (std::string(VELQUETTE_FIXTURES) + "/machines/intel-two-core.json").c_str(), 1);
+    Platform platform = makePlatformFromEnvironment();
+    EXPECT_EQ(platform.machine->modelName(), "MacBookPro3,1");
+    ::setenv("VELQUETTE_MACHINE", "/nonexistent/machine.json", 1);
+    EXPECT_THROW(makePlatformFromEnvironment(), std::runtime_error);
+    ::unsetenv("VELQUETTE_MACHINE");
+}
+
+}  // namespace
+}  // namespace vq
