@@ -10,6 +10,8 @@ namespace vq::linux_platform {
 ProcStat parseProcStat(std::string_view text) {
     ProcStat stat;
     for (std::string_view line : splitLines(text)) {
+        // Skip the long interrupt and softirq lines without splitting them.
+        if (!line.starts_with("cpu") && !line.starts_with("btime")) continue;
         std::vector<std::string_view> fields = splitFields(line);
         if (fields.empty()) continue;
         const std::string_view key = fields[0];
