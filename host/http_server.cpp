@@ -1,0 +1,183 @@
+#include "host/http_server.h"
+
+#include <optional>
+#include <string_view>
+
+#include "host/call_protocol.h"
+#include "host/static_files.h"
+
+namespace vq::host {
+namespace {
+
+struct GSListFree {
+    void operator()(GSList* list) const { g_slist_free(list); }
+};
+
+std::optional<std::string_view> headerValue(SoupMessageHeaders* headers, const char* name) {
+    // get_list joins repeated headers with ", ", which no check accepts, so a
+    // request cannot smuggle a second Host or Origin past the first.
+    const char* value = soup_message_headers_get_list(headers, name);
+    if (!value) return std::nullopt;
+    return std::string_view(value);
+}
+
+void addCommonHeaders(SoupServerMessage* msg) {
+    auto* headers = soup_server_message_get_response_headers(msg);
+    soup_message_headers_replace(headers, "X-Content-Type-Options", "nosniff");
+    soup_message_headers_replace(headers, "Referrer-Policy", "no-referrer");
+}
+
+void sendReply(SoupServerMessage* msg, const Reply& reply) {
+    addCommonHeaders(msg);
+    soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Cache-Control", "no-store");
+    // libsoup 3.2 has no phrase for 421 and would send "Unknown Error".
+    soup_server_message_set_status(msg, reply.status, reply.status == 421 ? "Misdirected Request" : nullptr);
+    soup_server_message_set_response(msg, "application/json", SOUP_MEMORY_COPY, reply.body.data(),
+                                     reply.body.size());
+}
+
+// Stops keeping the body of a request that will not be served; libsoup still
+// reads it off the connection, but nothing of it is stored.
+void dropRequestBody(SoupServerMessage* msg) {
+    auto* body = soup_server_message_get_request_body(msg);
+    soup_message_body_set_accumulate(body, FALSE);
+    soup_message_body_truncate(body);
+}
+
+void refuseTooLarge(SoupServerMessage* msg) {
+    dropRequestBody(msg);
+    soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Connection", "close");
+    sendReply(msg, errorReply(413, "request body is larger than 65536 bytes"));
+}
+
+std::string urlHost(GInetAddress* address) {
+    // A wildcard address is reached through loopback.
+    if (g_inet_address_get_is_any(address))
+        return g_inet_address_get_family(address) == G_SOCKET_FAMILY_IPV6 ? "[::1]" : "127.0.0.1";
+    GCharPtr text(g_inet_address_to_string(address));
+    if (g_inet_address_get_family(address) == G_SOCKET_FAMILY_IPV6) return "[" + std::string(text.get()) + "]";
+    return text.get();
+}
+
+}  // namespace
+
+HttpServer::HttpServer(const ServerConfig& config, HostWindow& window)
+    : window_(window), webRoot_(config.webRoot) {
+    GObjectPtr<GInetAddress> address(g_inet_address_new_from_string(config.listenAddress.c_str()));
+    if (!address) throw ListenError("cannot listen on \"" + config.listenAddress + "\": not an IP address");
+
+    server_.reset(SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, "raw-paths", TRUE, nullptr)));
+    soup_server_add_early_handler(server_.get(), nullptr, &HttpServer::onRequestHeaders, this, nullptr);
+    soup_server_add_handler(server_.get(), nullptr, &HttpServer::onRequest, this, nullptr);
+
+    GObjectPtr<GSocketAddress> socketAddress(g_inet_socket_address_new(address.get(), config.port));
+    GError* rawError = nullptr;
+    if (!soup_server_listen(server_.get(), socketAddress.get(), SoupServerListenOptions(0), &rawError)) {
+        ErrorPtr error(rawError);
+        GCharPtr shown(g_inet_address_to_string(address.get()));
+        const bool inUse = g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_ADDRESS_IN_USE);
+        throw ListenError("cannot listen on " + std::string(shown.get()) + " port " + std::to_string(config.port) +
+                          ": " + (inUse ? std::string("the port is already in use") : error->message));
+    }
+
+    std::unique_ptr<GSList, GSListFree> listeners(soup_server_get_listeners(server_.get()));
+    if (!listeners) throw ListenError("the server has no listening socket");
+    GError* addressError = nullptr;
+    GObjectPtr<GSocketAddress> bound(g_socket_get_local_address(G_SOCKET(listeners->data), &addressError));
+    if (!bound) {
+        ErrorPtr error(addressError);
+        throw ListenError(std::string("cannot read the listening address: ") + error->message);
+    }
+    authority_.port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound.get()));
+
+    // An explicit non-loopback address is also accepted as the Host, as a
+    // literal; literals cannot be re-pointed the way DNS names can.
+    if (!g_inet_address_get_is_any(address.get()) && !g_inet_address_get_is_loopback(address.get()))
+        authority_.hostNames.push_back(urlHost(address.get()));
+
+    url_ = "http://" + urlHost(address.get()) + ":" + std::to_string(authority_.port) + "/";
+}
+
+HttpServer::~HttpServer() {
+    if (server_) soup_server_disconnect(server_.get());
+}
+
+void HttpServer::onRequestHeaders(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
+                                  gpointer self) {
+    auto& server = *static_cast<HttpServer*>(self);
+    auto* headers = soup_server_message_get_request_headers(msg);
+
+    RequestHead head;
+    head.method = soup_server_message_get_method(msg);
+    head.path = path;
+    head.host = headerValue(headers, "Host");
+    head.origin = headerValue(headers, "Origin");
+    head.contentType = headerValue(headers, "Content-Type");
+    if (soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH)
+        head.contentLength = std::uint64_t(soup_message_headers_get_content_length(headers));
+
+    if (auto rejection = screenRequest(head, server.authority_)) {
+        if (rejection->status == 413) {
+            refuseTooLarge(msg);
+            return;
+        }
+        dropRequestBody(msg);
+        if (!rejection->allow.empty())
+            soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Allow",
+                                         rejection->allow.c_str());
+        sendReply(msg, errorReply(rejection->status, rejection->message));
+        return;
+    }
+    // A chunked body declares no length; it is measured as it arrives.
+    if (routeForPath(path) != Route::File)
+        g_signal_connect(msg, "got-chunk", G_CALLBACK(&HttpServer::onRequestChunk), self);
+}
+
+void HttpServer::onRequestChunk(SoupServerMessage* msg, GBytes*, gpointer) {
+    auto* body = soup_server_message_get_request_body(msg);
+    if (soup_server_message_get_status(msg) == 0 && std::uint64_t(body->length) > kMaxRequestBodyBytes)
+        refuseTooLarge(msg);
+}
+
+void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, gpointer self) {
+    auto& server = *static_cast<HttpServer*>(self);
+    auto route = routeForPath(path);
+    if (route == Route::File)
+        server.serveFile(msg, path);
+    else
+        server.serveCall(msg, route);
+}
+
+void HttpServer::serveCall(SoupServerMessage* msg, Route route) {
+    Velquette* object = window_.valueForKey(kScriptObjectKey);
+    if (!object) {
+        sendReply(msg, errorReply(503, "the plug-in object is not available"));
+        return;
+    }
+    BytesPtr bytes(soup_message_body_flatten(soup_server_message_get_request_body(msg)));
+    gsize size = 0;
+    const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
+    std::string_view text(data ? data : "", size);
+    sendReply(msg, route == Route::Call ? answerCall(*object, text) : answerBatch(*object, text));
+}
+
+void HttpServer::serveFile(SoupServerMessage* msg, const char* path) {
+    auto relative = webRelativePath(path);
+    auto file = relative ? loadWebFile(webRoot_, *relative) : std::nullopt;
+    if (!file) {
+        sendReply(msg, errorReply(404, "no such file"));
+        return;
+    }
+    addCommonHeaders(msg);
+    auto* headers = soup_server_message_get_response_headers(msg);
+    soup_message_headers_replace(headers, "Cache-Control", "no-cache");
+    if (file->contentType.starts_with("text/html"))
+        soup_message_headers_replace(headers, "Content-Security-Policy",
+                                     "default-src 'self'; img-src 'self' data:; object-src 'none'; "
+                                     "base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
+    soup_server_message_set_status(msg, 200, nullptr);
+    soup_server_message_set_response(msg, file->contentType.c_str(), SOUP_MEMORY_COPY, file->contents.data(),
+                                     file->contents.size());
+}
+
+}  // namespace vq::host

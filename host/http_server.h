@@ -1,0 +1,57 @@
+#pragma once
+// The host's HTTP server: a libsoup server on the thread-default main
+// context that serves the widget page and dispatches script calls to the
+// object on the host's window. See request_guard.h for what it refuses and
+// call_protocol.h for the call format.
+
+#include <libsoup/soup.h>
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "host/glib_handles.h"
+#include "host/host_window.h"
+#include "host/request_guard.h"
+
+namespace vq::host {
+
+struct ListenError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct ServerConfig {
+    std::string listenAddress = "127.0.0.1";  // an IPv4 or IPv6 literal
+    std::uint16_t port = 8765;                 // 0 picks a free port
+    std::string webRoot;
+};
+
+class HttpServer {
+public:
+    // Starts listening on the thread-default main context. Throws ListenError
+    // when the address is not a literal or cannot be bound.
+    HttpServer(const ServerConfig& config, HostWindow& window);
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    std::uint16_t port() const { return authority_.port; }
+    // "http://127.0.0.1:PORT/", with brackets around an IPv6 address.
+    const std::string& url() const { return url_; }
+
+private:
+    static void onRequestHeaders(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, gpointer self);
+    static void onRequest(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, gpointer self);
+    static void onRequestChunk(SoupServerMessage* msg, GBytes* chunk, gpointer self);
+
+    void serveFile(SoupServerMessage* msg, const char* path);
+    void serveCall(SoupServerMessage* msg, Route route);
+
+    HostWindow& window_;
+    std::string webRoot_;
+    ServerAuthority authority_;
+    std::string url_;
+    GObjectPtr<SoupServer> server_;
+};
+
+}  // namespace vq::host

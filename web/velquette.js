@@ -1,0 +1,71 @@
+// window.Velquette: the plug-in object as the page's script sees it. Every
+// reachable name is a method that sends the call to the host and answers a
+// Promise of the result; Velquette.batch sends several calls in one round
+// trip and answers their results in order.
+"use strict";
+
+(() => {
+  const NAMES = [
+    // The script-visible table.
+    "cpuUsage", "memoryUsage", "diskUsage", "network",
+    "getAppPath", "getselfpid", "getPsName",
+    "temps", "fans", "uptime", "load", "processinfo",
+    "battery", "isLaptop", "isIntel", "needsIntelBundle",
+    "copyTextToClipboard", "setNeedsSMARTUpdate", "setShouldMonitorSMARTTemps",
+    // Reachable under their default names.
+    "hasDiskSetupChanged", "hasNetworkSetupChanged",
+    "installIntelModule", "wasIntelModuleInstalled",
+  ];
+
+  // A call that has not been answered by then is given up, so a host that
+  // hangs does not stall the page's refresh.
+  const TIMEOUT_MS = 5000;
+
+  class VelquetteError extends Error {
+    constructor(message, status) {
+      super(message);
+      this.name = "VelquetteError";
+      // The HTTP status, or 0 when the host could not be reached.
+      this.status = status;
+    }
+  }
+
+  async function post(path, body) {
+    const controller = new AbortController();
+    const timer = setTimeout(() => controller.abort(), TIMEOUT_MS);
+    let response;
+    try {
+      response = await fetch(path, {
+        method: "POST",
+        headers: { "Content-Type": "application/json" },
+        body: JSON.stringify(body),
+        cache: "no-store",
+        signal: controller.signal,
+      });
+    } catch (error) {
+      throw new VelquetteError(`host unreachable: ${error.message}`, 0);
+    } finally {
+      clearTimeout(timer);
+    }
+    const answer = await response.json().catch(() => null);
+    if (!response.ok) {
+      const reason = answer && typeof answer.error === "string" ? answer.error : `HTTP ${response.status}`;
+      throw new VelquetteError(reason, response.status);
+    }
+    return answer;
+  }
+
+  const api = {
+    // calls: [[name, [args...]], ...]; args may be left out.
+    async batch(calls) {
+      const answers = await post("/batch", calls.map(([method, args = []]) => ({ method, args })));
+      return answers.map((answer) => answer.result);
+    },
+  };
+  for (const name of NAMES) {
+    api[name] = async (...args) => (await post("/call", { method: name, args })).result;
+  }
+
+  window.Velquette = Object.freeze(api);
+  window.VelquetteError = VelquetteError;
+})();
