@@ -51,6 +51,10 @@ Velquette::Velquette(Platform platform) : platform_(std::move(platform)) {
     }
 
     cpuDataMiner = std::make_unique<VQTDataMinerCPU>(platform_.processorStats, platform_.clock);
+    memoryDataMiner = std::make_unique<VQTDataMinerMemory>(platform_.memory);
+    disksDataMiner = std::make_unique<VQTDataMinerDisks>(platform_.volumes, platform_.registry, platform_.files);
+    networkDataMiner = std::make_unique<VQTDataMinerNetwork>(platform_.dynamicStore, platform_.interfaces,
+                                                             platform_.clock, platform_.notifications, platform_.log);
 
     shouldUpdateSMART = true;
 }
@@ -72,6 +76,21 @@ Value Velquette::cpuUsage() {
     return cpuDataMiner->getDataSet();
 }
 
+Value Velquette::memoryUsage() {
+    memoryDataMiner->mineData();
+    return memoryDataMiner->getDataSet();
+}
+
+Value Velquette::diskUsage() {
+    disksDataMiner->update();
+    return disksDataMiner->getDataSet();
+}
+
+Value Velquette::network() {
+    networkDataMiner->mineData();
+    return networkDataMiner->getDataSet();
+}
+
 std::string Velquette::uptime() { return cpuDataMiner->getUptime(); }
 std::string Velquette::load() { return cpuDataMiner->getLoad(); }
 std::string Velquette::processinfo() { return cpuDataMiner->processInfo(); }
@@ -89,6 +108,7 @@ bool Velquette::hasDiskSetupChanged() {
 bool Velquette::hasNetworkSetupChanged() {
     if (updateList != 1) return false;
     updateList = 0;
+    networkDataMiner->setNeedsUpdate(true);
     return true;
 }
 
@@ -98,7 +118,10 @@ void Velquette::installIntelModule() {}
 // the page wants to know after an installation.
 bool Velquette::wasIntelModuleInstalled() { return moduleInstalled; }
 
-void Velquette::workspaceChange() { diskChange = true; }
+void Velquette::workspaceChange() {
+    disksDataMiner->findDrives();
+    diskChange = true;
+}
 
 void Velquette::moduleInstalledNotification() { moduleInstalled = true; }
 

@@ -9,6 +9,9 @@
 #include <string>
 
 #include "miners/VQTDataMinerCPU.h"
+#include "miners/VQTDataMinerDisks.h"
+#include "miners/VQTDataMinerMemory.h"
+#include "miners/VQTDataMinerNetwork.h"
 #include "miners/data_set.h"
 #include "platform/platform.h"
 #include "platform/subscription.h"
@@ -46,6 +49,9 @@ public:
 
     // Script-visible methods.
     Value cpuUsage();
+    Value memoryUsage();
+    Value diskUsage();
+    Value network();
     std::string uptime();
     std::string load();
     std::string processinfo();
@@ -67,12 +73,16 @@ public:
     bool isModuleInstalled() const { return moduleInstalled; }
     bool isSMARTMonitoringEnabled() const { return smartMonitoringEnabled; }
     bool needsSMARTUpdate() const { return shouldUpdateSMART; }
+    const VQTDataMinerDisks& disks() const { return *disksDataMiner; }
 
 private:
     void installNotifiers();
 
     Platform platform_;
     std::unique_ptr<VQTDataMinerCPU> cpuDataMiner;
+    std::unique_ptr<VQTDataMinerMemory> memoryDataMiner;
+    std::unique_ptr<VQTDataMinerDisks> disksDataMiner;
+    std::unique_ptr<VQTDataMinerNetwork> networkDataMiner;
     std::string icon_directory;
     bool moduleInstalled = false;
     bool diskChange = false;

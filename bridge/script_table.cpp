@@ -81,6 +81,9 @@ ScriptMethod scriptMethod(std::string_view name, R (Velquette::*method)(Params..
 const std::vector<ScriptMethod>& table() {
     static const std::vector<ScriptMethod> rows = {
         scriptMethod("cpuUsage", &Velquette::cpuUsage),
+        scriptMethod("memoryUsage", &Velquette::memoryUsage),
+        scriptMethod("diskUsage", &Velquette::diskUsage),
+        scriptMethod("network", &Velquette::network),
         scriptMethod("uptime", &Velquette::uptime),
         scriptMethod("load", &Velquette::load),
         scriptMethod("processinfo", &Velquette::processinfo),

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "miners/text_format.h"
+
 namespace vq {
 namespace {
 
@@ -15,14 +17,6 @@ std::int32_t truncToInt(float value) {
     if (value >= kMax) return std::numeric_limits<std::int32_t>::max();
     if (value <= -kMax) return std::numeric_limits<std::int32_t>::min();
     return static_cast<std::int32_t>(value);
-}
-
-template <typename... Args>
-std::string format(const char* fmt, Args... args) {
-    char buffer[128];
-    int n = std::snprintf(buffer, sizeof buffer, fmt, args...);
-    if (n < 0) return {};
-    return std::string(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1));
 }
 
 }  // namespace
@@ -92,14 +86,14 @@ std::string VQTDataMinerCPU::getLoad() {
     auto record = stats_->loadAverage();
     if (!record || record->fscale == 0) return {};
     const double scale = static_cast<double>(record->fscale);
-    return format("%.2f, %.2f, %.2f", static_cast<double>(record->ldavg[0]) / scale,
+    return formatText("%.2f, %.2f, %.2f", static_cast<double>(record->ldavg[0]) / scale,
                   static_cast<double>(record->ldavg[1]) / scale, static_cast<double>(record->ldavg[2]) / scale);
 }
 
 std::string VQTDataMinerCPU::processInfo() {
     auto counts = stats_->processorSetLoadInfo();
     if (!counts) return {};
-    return format("%i tasks, %i threads", counts->tasks, counts->threads);
+    return formatText("%i tasks, %i threads", counts->tasks, counts->threads);
 }
 
 std::string VQTDataMinerCPU::getUptime() {
@@ -111,7 +105,7 @@ std::string VQTDataMinerCPU::getUptime() {
     const std::int32_t r = up - days * 86400;
     const std::int32_t hours = r / 3600;
     const std::int32_t minutes = (r % 3600) / 60;
-    return format("%id %ih %im", days, hours, minutes);
+    return formatText("%id %ih %im", days, hours, minutes);
 }
 
 }  // namespace vq

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 
 namespace vq {
@@ -13,6 +14,11 @@ public:
     virtual bool fileExists(const std::string& path) = 0;
     // Creates one directory with default permissions, no intermediates.
     virtual bool createDirectory(const std::string& path) = 0;
+    virtual std::optional<std::string> readFile(const std::string& path) = 0;
+    // Writes through a temporary file and a rename, so readers never see a
+    // partial file.
+    virtual bool writeFileAtomically(const std::string& path, const std::string& data) = 0;
+    virtual bool removeFile(const std::string& path) = 0;
 };
 
 }  // namespace vq

@@ -6,17 +6,29 @@
 #include <memory>
 
 #include "platform/clock.h"
+#include "platform/dynamic_store.h"
 #include "platform/file_system.h"
+#include "platform/interface_counters.h"
+#include "platform/io_registry.h"
 #include "platform/machine_info.h"
+#include "platform/memory_stats.h"
 #include "platform/mount_notifier.h"
 #include "platform/network_change_notifier.h"
 #include "platform/notification_center.h"
 #include "platform/processor_stats.h"
+#include "platform/system_log.h"
+#include "platform/volumes.h"
 
 namespace vq {
 
 struct Platform {
     std::shared_ptr<ProcessorStats> processorStats;
+    std::shared_ptr<MemoryStats> memory;
+    std::shared_ptr<Volumes> volumes;
+    std::shared_ptr<IORegistry> registry;
+    std::shared_ptr<DynamicStore> dynamicStore;
+    std::shared_ptr<InterfaceCounters> interfaces;
+    std::shared_ptr<SystemLog> log;
     std::shared_ptr<Clock> clock;
     std::shared_ptr<NetworkChangeNotifier> networkChanges;
     std::shared_ptr<MountNotifier> mounts;

@@ -1,3 +1,6 @@
+#include <glib.h>
+#include <syslog.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -5,7 +8,9 @@
 
 #include "platform/linux/dbus_notification_center.h"
 #include "platform/linux/linux_machine_info.h"
+#include "platform/linux/linux_network.h"
 #include "platform/linux/linux_processor_stats.h"
+#include "platform/linux/linux_storage.h"
 #include "platform/linux/mountinfo_notifier.h"
 #include "platform/linux/netlink_change_notifier.h"
 #include "platform/linux/posix_file_system.h"
@@ -29,17 +34,29 @@ namespace {
 class SystemClock : public Clock {
 public:
     std::int64_t now() override { return static_cast<std::int64_t>(std::time(nullptr)); }
+    double timeIntervalSince1970() override { return static_cast<double>(g_get_real_time()) / G_USEC_PER_SEC; }
+};
+
+class Syslog : public SystemLog {
+public:
+    void log(const std::string& line) override { ::syslog(LOG_NOTICE, "%s", line.c_str()); }
 };
 
 Platform makeLinuxPlatform(const Roots& roots) {
     Platform platform;
     platform.processorStats = std::make_shared<LinuxProcessorStats>(roots.proc);
+    platform.memory = makeLinuxMemoryStats(roots);
+    platform.volumes = makeLinuxVolumes(roots);
+    platform.registry = makeLinuxIORegistry(roots);
+    platform.dynamicStore = makeLinuxDynamicStore(roots);
+    platform.interfaces = makeLinuxInterfaceCounters(roots);
     platform.clock = std::make_shared<SystemClock>();
     platform.networkChanges = std::make_shared<NetlinkChangeNotifier>();
     platform.mounts = std::make_shared<MountinfoNotifier>(roots.proc);
     platform.notifications = std::make_shared<DBusNotificationCenter>();
     platform.files = std::make_shared<PosixFileSystem>(xdgDataHome(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")));
     platform.machine = std::make_shared<LinuxMachineInfo>(roots.sys);
+    platform.log = std::make_shared<Syslog>();
     return platform;
 }
 

@@ -14,6 +14,9 @@ public:
     std::string applicationSupportDirectory() override { return applicationSupport_; }
     bool fileExists(const std::string& path) override;
     bool createDirectory(const std::string& path) override;
+    std::optional<std::string> readFile(const std::string& path) override;
+    bool writeFileAtomically(const std::string& path, const std::string& data) override;
+    bool removeFile(const std::string& path) override;
 
 private:
     std::string applicationSupport_;

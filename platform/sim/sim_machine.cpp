@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <ctime>
+
+#include <glib.h>
 #include <limits>
 #include <utility>
 #include <stdexcept>
@@ -26,9 +28,99 @@ std::optional<std::vector<ProcessorTicks>> SimMachine::processorLoadInfo() {
     return sampleAt(tickSamples, tickReads_);
 }
 
-std::int64_t SimMachine::now() {
-    if (clockSamples.empty()) return static_cast<std::int64_t>(std::time(nullptr));
+std::optional<VmStatistics> SimMachine::hostStatistics() {
+    if (vmSamples.empty()) return std::nullopt;
+    return sampleAt(vmSamples, vmReads_);
+}
+
+const SimVolume* SimMachine::findVolume(const std::string& path) const {
+    for (const SimVolume& volume : volumes)
+        if (volume.path == path) return &volume;
+    return nullptr;
+}
+
+std::vector<std::string> SimMachine::mountedLocalVolumePaths() {
+    std::vector<std::string> paths;
+    for (const SimVolume& volume : volumes) paths.push_back(volume.path);
+    return paths;
+}
+
+std::optional<std::string> SimMachine::mountedFrom(const std::string& path) {
+    const SimVolume* volume = findVolume(path);
+    if (!volume || volume->statfsFails) return std::nullopt;
+    return volume->mountedFrom;
+}
+
+std::optional<VolumeSizes> SimMachine::volumeSizes(const std::string& path) {
+    const SimVolume* volume = findVolume(path);
+    if (!volume || volume->sizeFails) return std::nullopt;
+    return VolumeSizes{volume->totalBytes, volume->freeBytes};
+}
+
+std::string SimMachine::displayNameAtPath(const std::string& path) {
+    const SimVolume* volume = findVolume(path);
+    if (volume && !volume->displayName.empty()) return volume->displayName;
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos || slash + 1 == path.size() ? path : path.substr(slash + 1);
+}
+
+std::optional<std::string> SimMachine::iconForVolume(const std::string& path) {
+    if (!findVolume(path)) return std::nullopt;
+    // A 1x1 grey PNG: every simulated volume has the same plain icon.
+    static const unsigned char png[] = {
+        0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52,
+        0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x00, 0x00, 0x00, 0x00, 0x3A, 0x7E, 0x9B,
+        0x55, 0x00, 0x00, 0x00, 0x0A, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9C, 0x63, 0x68, 0x00, 0x00, 0x00,
+        0x82, 0x00, 0x81, 0x77, 0xCD, 0x72, 0xB6, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE,
+        0x42, 0x60, 0x82};
+    return std::string(reinterpret_cast<const char*>(png), sizeof png);
+}
+
+std::optional<std::vector<RegistryEntryId>> SimMachine::matchingServices(const std::string& className,
+                                                                         const nlohmann::json& propertyMatch) {
+    if (!registry) return std::nullopt;
+    return registry->matchingServices(className, propertyMatch);
+}
+
+std::optional<std::vector<RegistryEntryId>> SimMachine::matchingServicesByName(const std::string& name) {
+    if (!registry) return std::nullopt;
+    return registry->matchingServicesByName(name);
+}
+
+std::optional<nlohmann::json> SimMachine::properties(RegistryEntryId entry) {
+    if (!registry) return std::nullopt;
+    return registry->properties(entry);
+}
+
+bool SimMachine::conformsTo(RegistryEntryId entry, const std::string& className) {
+    return registry && registry->conformsTo(entry, className);
+}
+
+std::optional<nlohmann::json> SimMachine::searchProperty(RegistryEntryId entry, const std::string& key) {
+    if (!registry) return std::nullopt;
+    return registry->searchProperty(entry, key);
+}
+
+double SimMachine::timeIntervalSince1970() {
+    if (clockSamples.empty()) return static_cast<double>(g_get_real_time()) / G_USEC_PER_SEC;
     return sampleAt(clockSamples, clockReads_);
+}
+
+std::int64_t SimMachine::now() { return static_cast<std::int64_t>(timeIntervalSince1970()); }
+
+std::optional<nlohmann::json> SimMachine::copyValue(const std::string& key) {
+    if (!dynamicStore.is_object() || !dynamicStore.contains(key)) return std::nullopt;
+    return dynamicStore[key];
+}
+
+std::optional<std::vector<InterfaceRecord>> SimMachine::interfaceList() {
+    if (interfaceSamples.empty()) return std::nullopt;
+    std::vector<InterfaceRecord> records;
+    for (const SimInterface& i : sampleAt(interfaceSamples, interfaceReads_)) {
+        const std::uint32_t flags = (i.up ? kInterfaceUp : 0u) | (i.loopback ? kInterfaceLoopback : 0u);
+        records.push_back({i.name, flags, i.rxBytes, i.txBytes});
+    }
+    return records;
 }
 
 Subscription SimMachine::add(Observers& observers, std::function<void()> callback) {
@@ -119,6 +211,12 @@ std::string text(const json& value, const std::string& key) {
     return value.get<std::string>();
 }
 
+bool flag(const json& object, const char* name, const std::string& key) {
+    if (!object.contains(name)) return false;
+    if (!object[name].is_boolean()) malformed(key, std::string("\"") + name + "\" must be true or false");
+    return object[name].get<bool>();
+}
+
 ProcessorTicks ticksOf(const json& row) {
     if (!row.is_array() || row.size() != 4) malformed("processorTicks", "rows must be [user, system, idle, nice]");
     ProcessorTicks ticks{};
@@ -141,7 +239,10 @@ std::shared_ptr<SimMachine> loadSimMachine(const json& file) {
     if (file.contains("clock")) {
         const json& clock = file["clock"];
         if (!clock.is_array() || clock.empty()) malformed("clock", "must be a non-empty list");
-        for (const auto& t : clock) machine->clockSamples.push_back(number<std::int64_t>(t, "clock"));
+        for (const auto& t : clock) {
+            if (!t.is_number()) malformed("clock", "must hold numbers");
+            machine->clockSamples.push_back(t.get<double>());
+        }
     }
     if (file.contains("bootTime")) {
         const json& boot = file["bootTime"];
@@ -172,12 +273,91 @@ std::shared_ptr<SimMachine> loadSimMachine(const json& file) {
             machine->tickSamples.push_back(std::move(rows));
         }
     }
+    if (file.contains("vm")) {
+        const json& samples = file["vm"];
+        if (!samples.is_array() || samples.empty()) malformed("vm", "must be a non-empty list of samples");
+        for (const auto& sample : samples) {
+            VmStatistics vm;
+            vm.freeCount = number<std::uint32_t>(member(sample, "free", "vm"), "vm");
+            vm.activeCount = number<std::uint32_t>(member(sample, "active", "vm"), "vm");
+            vm.inactiveCount = number<std::uint32_t>(member(sample, "inactive", "vm"), "vm");
+            vm.wireCount = number<std::uint32_t>(member(sample, "wire", "vm"), "vm");
+            vm.pageins = number<std::uint32_t>(member(sample, "pageins", "vm"), "vm");
+            vm.pageouts = number<std::uint32_t>(member(sample, "pageouts", "vm"), "vm");
+            machine->vmSamples.push_back(vm);
+        }
+    }
+    if (file.contains("swapTotalBytes")) machine->swapTotal = number<std::uint64_t>(file["swapTotalBytes"], "swapTotalBytes");
+    if (file.contains("volumes")) {
+        const json& volumes = file["volumes"];
+        if (!volumes.is_array()) malformed("volumes", "must be a list");
+        for (const auto& v : volumes) {
+            SimVolume volume;
+            volume.path = text(member(v, "path", "volumes"), "volumes");
+            volume.mountedFrom = v.contains("mountedFrom") ? text(v["mountedFrom"], "volumes") : std::string();
+            volume.displayName = v.contains("displayName") ? text(v["displayName"], "volumes") : std::string();
+            volume.totalBytes = v.contains("totalBytes") ? number<std::uint64_t>(v["totalBytes"], "volumes") : 0;
+            volume.freeBytes = v.contains("freeBytes") ? number<std::uint64_t>(v["freeBytes"], "volumes") : 0;
+            volume.statfsFails = flag(v, "statfsFails", "volumes");
+            volume.sizeFails = flag(v, "sizeFails", "volumes");
+            machine->volumes.push_back(std::move(volume));
+        }
+    }
+    if (file.contains("registry")) {
+        const json& entries = file["registry"];
+        if (!entries.is_array()) malformed("registry", "must be a list of entries");
+        std::vector<RegistryEntry> list;
+        for (const auto& e : entries) {
+            RegistryEntry entry;
+            entry.id = number<RegistryEntryId>(member(e, "id", "registry"), "registry");
+            const json& classes = member(e, "classes", "registry");
+            if (!classes.is_array() || classes.empty()) malformed("registry", "\"classes\" must be a non-empty list");
+            for (const auto& c : classes) entry.classes.push_back(text(c, "registry"));
+            entry.name = e.contains("name") ? text(e["name"], "registry") : std::string();
+            if (e.contains("properties")) {
+                if (!e["properties"].is_object()) malformed("registry", "\"properties\" must be an object");
+                entry.properties = e["properties"];
+            }
+            if (e.contains("parent") && !e["parent"].is_null())
+                entry.parent = number<RegistryEntryId>(e["parent"], "registry");
+            list.push_back(std::move(entry));
+        }
+        machine->registry.emplace(std::move(list));
+    }
+    if (file.contains("dynamicStore")) {
+        if (!file["dynamicStore"].is_object()) malformed("dynamicStore", "must be an object of store keys");
+        machine->dynamicStore = file["dynamicStore"];
+    }
+    if (file.contains("interfaces")) {
+        const json& samples = file["interfaces"];
+        if (!samples.is_array() || samples.empty()) malformed("interfaces", "must be a non-empty list of samples");
+        for (const auto& sample : samples) {
+            if (!sample.is_array()) malformed("interfaces", "samples must be lists of interfaces");
+            std::vector<SimInterface> list;
+            for (const auto& i : sample) {
+                SimInterface item;
+                item.name = text(member(i, "name", "interfaces"), "interfaces");
+                item.up = i.contains("up") ? flag(i, "up", "interfaces") : true;
+                item.loopback = flag(i, "loopback", "interfaces");
+                item.rxBytes = i.contains("rxBytes") ? number<std::uint64_t>(i["rxBytes"], "interfaces") : 0;
+                item.txBytes = i.contains("txBytes") ? number<std::uint64_t>(i["txBytes"], "interfaces") : 0;
+                list.push_back(std::move(item));
+            }
+            machine->interfaceSamples.push_back(std::move(list));
+        }
+    }
     return machine;
 }
 
 Platform makeSimPlatform(std::shared_ptr<SimMachine> machine, std::shared_ptr<NotificationCenter> notifications) {
     Platform platform;
     platform.processorStats = machine;
+    platform.memory = machine;
+    platform.volumes = machine;
+    platform.registry = machine;
+    platform.dynamicStore = machine;
+    platform.interfaces = machine;
+    platform.log = machine;
     platform.clock = machine;
     platform.networkChanges = machine;
     platform.mounts = machine;

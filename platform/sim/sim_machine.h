@@ -15,10 +15,38 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/platform.h"
+#include "platform/dynamic_store.h"
+#include "platform/interface_counters.h"
+#include "platform/system_log.h"
 
 namespace vq {
 
+struct SimVolume {
+    std::string path;
+    std::string mountedFrom;
+    std::string displayName;
+    std::uint64_t totalBytes = 0;
+    std::uint64_t freeBytes = 0;
+    bool statfsFails = false;
+    bool sizeFails = false;
+};
+
+// One interface of one counter sample.
+struct SimInterface {
+    std::string name;
+    bool up = true;
+    bool loopback = false;
+    std::uint64_t rxBytes = 0;
+    std::uint64_t txBytes = 0;
+};
+
 class SimMachine : public ProcessorStats,
+                   public DynamicStore,
+                   public InterfaceCounters,
+                   public SystemLog,
+                   public MemoryStats,
+                   public Volumes,
+                   public IORegistry,
                    public Clock,
                    public NetworkChangeNotifier,
                    public MountNotifier,
@@ -31,12 +59,19 @@ public:
     std::optional<std::string> model;
     std::optional<std::string> architecture;  // "intel" or "powerpc"
     std::optional<std::string> home;
-    std::vector<std::int64_t> clockSamples;   // empty: the real clock
+    std::vector<double> clockSamples;  // seconds since 1970; empty: the real clock
     std::optional<BootTime> boot;
     std::optional<LoadAverageRecord> loadRecord;
     std::optional<TaskCounts> taskCounts;
     std::vector<std::vector<ProcessorTicks>> tickSamples;  // empty: unreadable
     bool networkNotifierFails = false;
+    std::vector<VmStatistics> vmSamples;  // empty: unreadable
+    std::optional<std::uint64_t> swapTotal;
+    std::vector<SimVolume> volumes;
+    std::optional<RegistrySnapshot> registry;  // absent: the registry cannot be read
+    nlohmann::json dynamicStore = nlohmann::json::object();
+    std::vector<std::vector<SimInterface>> interfaceSamples;  // empty: the kernel cannot be asked
+    std::vector<std::string> logLines;                        // what went to the system log
 
     // Fires the observers, as the real machine's main loop would.
     void fireNetworkChange();
@@ -49,8 +84,33 @@ public:
     std::optional<TaskCounts> processorSetLoadInfo() override { return taskCounts; }
     std::optional<LoadAverageRecord> loadAverage() override { return loadRecord; }
     std::optional<BootTime> bootTime() override { return boot; }
+    // MemoryStats
+    std::optional<VmStatistics> hostStatistics() override;
+    std::optional<std::uint64_t> swapTotalBytes() override { return swapTotal; }
+    // Volumes: the simulated machine mounts further volumes under "/Volumes/".
+    std::vector<std::string> mountedLocalVolumePaths() override;
+    std::optional<std::string> mountedFrom(const std::string& path) override;
+    std::optional<VolumeSizes> volumeSizes(const std::string& path) override;
+    std::string displayNameAtPath(const std::string& path) override;
+    std::optional<std::string> iconForVolume(const std::string& path) override;
+    std::vector<std::string> volumeRoots() override { return {"/Volumes/"}; }
+    std::string wholeDiskName(const std::string& deviceName) override { return deviceName; }
+    // IORegistry
+    std::optional<std::vector<RegistryEntryId>> matchingServices(const std::string& className,
+                                                                 const nlohmann::json& propertyMatch) override;
+    std::optional<std::vector<RegistryEntryId>> matchingServicesByName(const std::string& name) override;
+    std::optional<nlohmann::json> properties(RegistryEntryId entry) override;
+    bool conformsTo(RegistryEntryId entry, const std::string& className) override;
+    std::optional<nlohmann::json> searchProperty(RegistryEntryId entry, const std::string& key) override;
+    // DynamicStore
+    std::optional<nlohmann::json> copyValue(const std::string& key) override;
+    // InterfaceCounters
+    std::optional<std::vector<InterfaceRecord>> interfaceList() override;
+    // SystemLog
+    void log(const std::string& line) override { logLines.push_back(line); }
     // Clock
     std::int64_t now() override;
+    double timeIntervalSince1970() override;
     // NetworkChangeNotifier
     Subscription watchNetworkChanges(std::function<void()> onChange) override;
     // MountNotifier
@@ -69,7 +129,11 @@ private:
     Subscription add(Observers& observers, std::function<void()> callback);
     static void fire(const Observers& observers);
 
+    const SimVolume* findVolume(const std::string& path) const;
+
     std::size_t tickReads_ = 0;
+    std::size_t vmReads_ = 0;
+    std::size_t interfaceReads_ = 0;
     std::size_t clockReads_ = 0;
     std::uint64_t nextObserverId_ = 1;
     Observers networkObservers_;

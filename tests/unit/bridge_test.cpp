@@ -60,6 +60,19 @@ TEST_F(BridgeTest, NetworkFlagAnswersTrueOnceAfterCreationAndAfterChanges) {
     EXPECT_EQ(updateList, 0);
 }
 
+TEST_F(BridgeTest, NetworkRowsAppearAfterTheFlagAsksForARebuild) {
+    machine->dynamicStore = Value::parse(R"({
+        "Setup:/Network/Global/IPv4": {"ServiceOrder": ["s"]},
+        "Setup:/Network/Service/s/Interface": {"DeviceName": "eth0"},
+        "State:/Network/Interface/eth0/IPv4": {"Addresses": ["192.0.2.1"]}})");
+    machine->interfaceSamples = {{{"eth0", true, false, 1 << 20, 1 << 21}}};
+    auto object = create();
+    EXPECT_EQ(object->network(), Value::array());
+    EXPECT_TRUE(object->hasNetworkSetupChanged());
+    EXPECT_EQ(object->network(),
+              Value::parse(R"([["eth0", "Ethernet", "192.0.2.1", "0kb/s", "0kb/s", "1mb", "2mb"]])"));
+}
+
 TEST_F(BridgeTest, CreationGoesOnWithoutNetworkNotifications) {
     machine->networkNotifierFails = true;
     auto object = create();
@@ -76,6 +89,25 @@ TEST_F(BridgeTest, DiskFlagCollapsesMountsBetweenPolls) {
     machine->fireMountChange();
     EXPECT_TRUE(object->hasDiskSetupChanged());
     EXPECT_FALSE(object->hasDiskSetupChanged());
+}
+
+TEST_F(BridgeTest, MountRebuildsDriveTypesAtOnceAndVolumesAtTheNextCall) {
+    machine->volumes = {{"/", "/dev/disk0s2", "HD", 1 << 30, 1 << 29}};
+    machine->vmSamples = {{256, 256, 256, 256, 0, 0}};
+    auto object = create();
+    EXPECT_EQ(object->diskUsage().size(), 1u);
+    EXPECT_EQ(object->memoryUsage()[0], "1mb");
+
+    machine->volumes.push_back({"/Volumes/Image", "/dev/disk1s1", "Image", 1 << 30, 0});
+    machine->registry.emplace(std::vector<RegistryEntry>{
+        {1, {"IOMedia"}, "m", {{"BSD Name", "disk1"}, {"Whole", true},
+                               {"Protocol Characteristics", {{"Physical Interconnect", "Virtual Interface"}}}},
+         std::nullopt}});
+    EXPECT_EQ(object->disks().getDriveTypes().count("disk1"), 0u);
+    machine->fireMountChange();
+    EXPECT_EQ(object->disks().getDriveTypes().at("disk1"), "Virtual Interface");
+    EXPECT_TRUE(object->hasDiskSetupChanged());
+    EXPECT_EQ(object->diskUsage().size(), 1u);  // the image stays out
 }
 
 TEST_F(BridgeTest, OnlyOneSwitchesSMARTMonitoringOn) {

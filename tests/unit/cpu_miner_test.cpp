@@ -155,7 +155,7 @@ TEST_F(CpuMinerTest, UptimeShowsDaysHoursMinutesAndDropsSeconds) {
         {400 * 86400 + 23 * 3600 + 59 * 60, "400d 23h 59m"},
     };
     for (const auto& c : cases) {
-        machine->clockSamples = {1'700'000'000 + c.elapsed};
+        machine->clockSamples = {static_cast<double>(1'700'000'000 + c.elapsed)};
         EXPECT_EQ(miner->getUptime(), c.expected) << c.elapsed;
     }
     machine->boot = BootTime{0, 5};

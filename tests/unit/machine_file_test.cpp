@@ -47,6 +47,45 @@ TEST(MachineFile, MissingKeysFailLikeTheRealServices) {
     EXPECT_EQ(platform.files->applicationSupportDirectory(), "");
 }
 
+TEST(MachineFile, LoadsMemoryVolumesAndTheRegistry) {
+    auto machine = loadSimMachine(nlohmann::json::parse(R"({
+        "vm": [{"free": 1, "active": 2, "inactive": 3, "wire": 4, "pageins": 5, "pageouts": 6}],
+        "swapTotalBytes": 8589934592,
+        "volumes": [{"path": "/", "mountedFrom": "/dev/disk0s2", "displayName": "HD",
+                     "totalBytes": 1000, "freeBytes": 10},
+                    {"path": "/Volumes/X", "statfsFails": true}],
+        "registry": [{"id": 1, "classes": ["IOBlockStorageDriver"], "name": "drive",
+                      "properties": {"Protocol Characteristics": {"Physical Interconnect": "USB"}}},
+                     {"id": 2, "classes": ["IOCDMedia", "IOMedia"], "name": "media",
+                      "properties": {"BSD Name": "disk1", "Whole": true}, "parent": 1}]
+    })"));
+    EXPECT_EQ(machine->hostStatistics()->pageouts, 6u);
+    EXPECT_EQ(machine->swapTotalBytes(), 8589934592ull);
+    EXPECT_EQ(machine->mountedLocalVolumePaths(), (std::vector<std::string>{"/", "/Volumes/X"}));
+    EXPECT_EQ(machine->mountedFrom("/"), "/dev/disk0s2");
+    EXPECT_EQ(machine->mountedFrom("/Volumes/X"), std::nullopt);
+    EXPECT_EQ(machine->displayNameAtPath("/Volumes/X"), "X");
+    EXPECT_EQ(machine->volumeSizes("/")->freeBytes, 10u);
+
+    // Class matching goes by conformance; properties are searched upward.
+    auto media = machine->matchingServices("IOMedia", {{"Whole", true}});
+    ASSERT_TRUE(media);
+    ASSERT_EQ(*media, std::vector<RegistryEntryId>{2});
+    EXPECT_TRUE(machine->matchingServices("IOMedia", {{"Whole", false}})->empty());
+    EXPECT_TRUE(machine->conformsTo(2, "IOCDMedia"));
+    EXPECT_FALSE(machine->conformsTo(1, "IOMedia"));
+    EXPECT_EQ((*machine->searchProperty(2, "Protocol Characteristics"))["Physical Interconnect"], "USB");
+    EXPECT_EQ(machine->searchProperty(1, "BSD Name"), std::nullopt);
+    EXPECT_EQ(*machine->matchingServicesByName("drive"), std::vector<RegistryEntryId>{1});
+}
+
+TEST(MachineFile, RegistryParentCyclesEndTheSearch) {
+    auto machine = loadSimMachine(nlohmann::json::parse(R"({"registry": [
+        {"id": 1, "classes": ["A"], "parent": 2}, {"id": 2, "classes": ["B"], "parent": 1}]})"));
+    EXPECT_EQ(machine->searchProperty(1, "Missing"), std::nullopt);
+    EXPECT_EQ(loadSimMachine(nlohmann::json::object())->matchingServices("IOMedia", {}), std::nullopt);
+}
+
 TEST(MachineFile, PowerPCAnswersItsOwnCodes) {
     auto machine = loadSimMachine(nlohmann::json::parse(R"({"architecture": "powerpc", "home": "/h"})"));
     EXPECT_EQ(machine->gestalt(kGestaltSysArchitecture), kGestaltPowerPC);
@@ -67,6 +106,11 @@ TEST(MachineFile, MalformedKeysAreNamedInTheError) {
         {R"({"processorTicks": [[[1, 2, 3]]]})", "processorTicks"},
         {R"({"processorTicks": [[[1, 2, 3, 4294967296]]]})", "processorTicks"},
         {R"({"model": 7})", "model"},
+        {R"({"vm": [{"free": 1}]})", "vm"},
+        {R"({"volumes": [{"mountedFrom": "/dev/disk0"}]})", "volumes"},
+        {R"({"volumes": [{"path": "/", "statfsFails": "yes"}]})", "volumes"},
+        {R"({"registry": [{"id": 1, "classes": []}]})", "registry"},
+        {R"({"registry": [{"id": 1, "classes": ["A"], "properties": [1]}]})", "registry"},
     };
     for (const auto& c : cases) {
         try {

@@ -1,0 +1,72 @@
+#pragma once
+// Mounted local volumes of a Linux machine: the mount table of
+// <proc>/self/mountinfo, sizes from statvfs, labels from the udev database,
+// disks from sysfs and icons from the installed icon themes.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/mountinfo.h"
+#include "platform/linux/roots.h"
+#include "platform/volumes.h"
+
+namespace vq::linux_platform {
+
+// The mounts that are volumes, in mount order:
+// - only file systems on a block device of this machine (`onBlockDevice`),
+//   never memory, kernel or network file systems;
+// - only mounts of a file system's top (or its btrfs subvolume), so bind
+//   mounts of a directory or a file stay out;
+// - one entry per mount point: a mount hidden by a later mount on the same
+//   point is gone;
+// - one entry per file system: mounting the same device again elsewhere,
+//   or another subvolume of it, adds nothing.
+std::vector<MountinfoEntry> selectVolumeMounts(const std::vector<MountinfoEntry>& mounts,
+                                               const std::function<bool(const MountinfoEntry&)>& onBlockDevice);
+
+// "/media/usb/" and "/media/usb" name the same mount point; "/" stays.
+std::string withoutTrailingSlash(std::string path);
+
+// The name a file manager shows for a mount point without a label: its last
+// component.
+std::string lastPathComponent(const std::string& path);
+
+struct LinuxVolumesOptions {
+    Roots roots;
+    std::vector<std::string> iconThemeRoots;
+    // The machine's name, which "/" shows when its file system has no label.
+    std::function<std::optional<std::string>()> hostName;
+};
+
+class LinuxVolumes : public Volumes {
+public:
+    explicit LinuxVolumes(LinuxVolumesOptions options);
+
+    std::vector<std::string> mountedLocalVolumePaths() override;
+    std::optional<std::string> mountedFrom(const std::string& path) override;
+    std::optional<VolumeSizes> volumeSizes(const std::string& path) override;
+    std::string displayNameAtPath(const std::string& path) override;
+    std::optional<std::string> iconForVolume(const std::string& path) override;
+    std::vector<std::string> volumeRoots() override;
+    std::string wholeDiskName(const std::string& deviceName) override;
+
+    // The kernel name of the block device a mount lives on ("sda1"), from its
+    // device number or, for btrfs and fuseblk whose number is anonymous, from
+    // its /dev source.
+    std::optional<std::string> deviceNameOf(const MountinfoEntry& mount) const;
+
+private:
+    std::vector<MountinfoEntry> readMounts() const;
+    // The mount that is visible at `path` now: the last one on it.
+    std::optional<MountinfoEntry> mountAt(const std::string& path) const;
+    std::optional<std::string> labelOf(const MountinfoEntry& mount) const;
+
+    LinuxVolumesOptions options_;
+};
+
+// The machine's name from gethostname(); nullopt when it has none.
+std::optional<std::string> systemHostName();
+
+}  // namespace vq::linux_platform
