@@ -4,7 +4,10 @@
 #include <benchmark/benchmark.h>
 #include <sys/statvfs.h>
 
+#include "miners/VQTDataMinerDisks.h"
+#include "miners/VQTDataMinerMemory.h"
 #include "platform/linux/file_reading.h"
+#include "platform/platform.h"
 #include "platform/linux/linux_storage.h"
 #include "platform/linux/linux_volumes.h"
 #include "platform/linux/meminfo.h"
@@ -82,6 +85,26 @@ void BM_DiskRegistry(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DiskRegistry);
+
+// The miners as the page's refresh runs them.
+void BM_MemoryMineData(benchmark::State& state) {
+    vq::VQTDataMinerMemory miner(makeLinuxMemoryStats(Roots::fromEnvironment()));
+    for (auto _ : state) {
+        miner.mineData();
+        benchmark::DoNotOptimize(miner.getDataSet());
+    }
+}
+BENCHMARK(BM_MemoryMineData);
+
+void BM_DisksUpdate(benchmark::State& state) {
+    vq::Platform platform = vq::makePlatformFromEnvironment();
+    vq::VQTDataMinerDisks miner(platform.volumes, platform.registry, platform.files);
+    for (auto _ : state) {
+        miner.update();
+        benchmark::DoNotOptimize(miner.getDataSet());
+    }
+}
+BENCHMARK(BM_DisksUpdate);
 
 }  // namespace
 

@@ -54,7 +54,12 @@ Platform makeLinuxPlatform(const Roots& roots) {
     platform.networkChanges = std::make_shared<NetlinkChangeNotifier>();
     platform.mounts = std::make_shared<MountinfoNotifier>(roots.proc);
     platform.notifications = std::make_shared<DBusNotificationCenter>();
-    platform.files = std::make_shared<PosixFileSystem>(xdgDataHome(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")));
+    // A Mac user's application support folder always exists; a fresh Linux
+    // account may not have its data folder yet, so it is made here (0700, as
+    // the XDG rules ask) and everything below it keeps its own rules.
+    const std::string dataHome = xdgDataHome(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+    if (!dataHome.empty()) g_mkdir_with_parents(dataHome.c_str(), 0700);
+    platform.files = std::make_shared<PosixFileSystem>(dataHome);
     platform.machine = std::make_shared<LinuxMachineInfo>(roots.sys);
     platform.log = std::make_shared<Syslog>();
     return platform;

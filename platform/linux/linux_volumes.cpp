@@ -66,17 +66,24 @@ std::optional<std::string> systemHostName() {
 
 LinuxVolumes::LinuxVolumes(LinuxVolumesOptions options) : options_(std::move(options)) {}
 
-std::vector<MountinfoEntry> LinuxVolumes::readMounts() const {
-    const auto text = readWholeFile(options_.roots.proc + "/self/mountinfo");
-    if (!text) return {};
-    return parseMountinfo(*text);
+const LinuxVolumes::MountTable& LinuxVolumes::currentMounts() const {
+    std::string text = readWholeFile(options_.roots.proc + "/self/mountinfo").value_or(std::string());
+    if (table_ && table_->text == text) return *table_;
+    MountTable table;
+    table.mounts = parseMountinfo(text);
+    table.text = std::move(text);
+    const auto volumes = selectVolumeMounts(
+        table.mounts, [this](const MountinfoEntry& mount) { return deviceNameOf(mount).has_value(); });
+    for (const MountinfoEntry& mount : volumes) table.volumePaths.push_back(mount.mountPoint);
+    table_ = std::move(table);
+    return *table_;
 }
 
 std::optional<MountinfoEntry> LinuxVolumes::mountAt(const std::string& path) const {
     const std::string mountPoint = withoutTrailingSlash(path);
     std::optional<MountinfoEntry> visible;
-    for (MountinfoEntry& mount : readMounts())
-        if (mount.mountPoint == mountPoint) visible = std::move(mount);
+    for (const MountinfoEntry& mount : currentMounts().mounts)
+        if (mount.mountPoint == mountPoint) visible = mount;
     return visible;
 }
 
@@ -109,13 +116,7 @@ std::optional<std::string> LinuxVolumes::labelOf(const MountinfoEntry& mount) co
     return fileSystemLabel(*properties);
 }
 
-std::vector<std::string> LinuxVolumes::mountedLocalVolumePaths() {
-    std::vector<std::string> paths;
-    const auto volumes = selectVolumeMounts(
-        readMounts(), [this](const MountinfoEntry& mount) { return deviceNameOf(mount).has_value(); });
-    for (const MountinfoEntry& mount : volumes) paths.push_back(mount.mountPoint);
-    return paths;
-}
+std::vector<std::string> LinuxVolumes::mountedLocalVolumePaths() { return currentMounts().volumePaths; }
 
 std::optional<std::string> LinuxVolumes::mountedFrom(const std::string& path) {
     const auto mount = mountAt(path);

@@ -58,12 +58,20 @@ public:
     std::optional<std::string> deviceNameOf(const MountinfoEntry& mount) const;
 
 private:
-    std::vector<MountinfoEntry> readMounts() const;
+    // The mount table, parsed again only when the kernel's text changed, so
+    // the several questions of one refresh cost one read of mountinfo.
+    struct MountTable {
+        std::string text;
+        std::vector<MountinfoEntry> mounts;
+        std::vector<std::string> volumePaths;
+    };
+    const MountTable& currentMounts() const;
     // The mount that is visible at `path` now: the last one on it.
     std::optional<MountinfoEntry> mountAt(const std::string& path) const;
     std::optional<std::string> labelOf(const MountinfoEntry& mount) const;
 
     LinuxVolumesOptions options_;
+    mutable std::optional<MountTable> table_;
 };
 
 // The machine's name from gethostname(); nullopt when it has none.

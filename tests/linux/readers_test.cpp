@@ -3,6 +3,12 @@
 #include "platform/linux/linux_machine_info.h"
 #include "platform/linux/linux_processor_stats.h"
 #include "platform/linux/posix_file_system.h"
+#include "platform/platform.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
 
 namespace vq::linux_platform {
 namespace {
@@ -90,3 +96,27 @@ TEST(XdgDataHome, FollowsTheBaseDirectoryRules) {
 
 }  // namespace
 }  // namespace vq::linux_platform
+
+namespace vq {
+namespace {
+
+TEST(LinuxPlatform, CreatesAMissingDataFolderPrivately) {
+    char pattern[] = "/tmp/velquette-xdg-XXXXXX";
+    const std::string base = ::mkdtemp(pattern);
+    const std::string dataHome = base + "/fresh/share";
+    const char* previous = std::getenv("XDG_DATA_HOME");
+    const std::string saved = previous ? previous : "";
+    ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+    Platform platform = makePlatformFromEnvironment();
+    if (previous) ::setenv("XDG_DATA_HOME", saved.c_str(), 1); else ::unsetenv("XDG_DATA_HOME");
+
+    EXPECT_EQ(platform.files->applicationSupportDirectory(), dataHome);
+    struct stat info {};
+    ASSERT_EQ(::stat(dataHome.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    std::filesystem::remove_all(base);
+}
+
+}  // namespace
+}  // namespace vq
