@@ -1,7 +1,8 @@
 // The host as the widget uses it: the CPU time the host process spends on one
-// /batch round trip of the CPU section's calls (measured from the child's
-// own accounting, not from this process), and the memory of an idle host
-// after start-up and a few calls.
+// /batch round trip (measured from the child's own accounting, not from this
+// process), for the CPU section's calls alone and for the page's whole
+// refresh (CPU, memory, volumes with their icon URLs, network), and the
+// memory of an idle host after start-up and a few calls.
 //
 // Counters:
 //   host_cpu_us_per_batch   utime + stime of the host per round trip, in µs
@@ -18,6 +19,7 @@
 
 #include "host_process.h"
 #include "http_client.h"
+#include "scratch_machine.h"
 
 namespace {
 
@@ -28,6 +30,11 @@ using vq::e2e::HttpRequest;
 
 const HttpRequest kCpuBatch{"POST", "/batch", {{"Content-Type", "application/json"}},
                             R"([{"method":"cpuUsage"},{"method":"load"},{"method":"uptime"},{"method":"processinfo"}])"};
+// Every call of one refresh of the page, in the page's order.
+const HttpRequest kPageBatch{"POST", "/batch", {{"Content-Type", "application/json"}},
+                             R"([{"method":"cpuUsage"},{"method":"load"},{"method":"uptime"},{"method":"processinfo"},
+                                 {"method":"memoryUsage"},{"method":"hasDiskSetupChanged"},{"method":"diskUsage"},
+                                 {"method":"hasNetworkSetupChanged"},{"method":"network"}])"};
 
 // Seconds of CPU the process has used: utime + stime of /proc/PID/stat.
 double cpuSeconds(pid_t pid) {
@@ -73,15 +80,24 @@ std::optional<std::string> machineFor(const benchmark::State& state) {
     return std::string(VQ_FIXTURES_DIR "/machines/intel-two-core.json");
 }
 
-void BM_HostCpuBatchRoundTrip(benchmark::State& state) {
-    HostProcess host(HostLaunch{machineFor(state), {}});
+void BM_HostBatchRoundTrip(benchmark::State& state, const HttpRequest& batch) {
+    // The simulated machine for the whole page has volumes and interfaces;
+    // on this machine the icon cache goes to a scratch folder.
+    std::optional<vq::e2e::ScratchMachine> desk;
+    vq::e2e::TempFolder dataHome("velquette-bench-data");
+    HostLaunch launch{machineFor(state), {}, {"XDG_DATA_HOME=" + dataHome.path()}};
+    if (state.range(0) != 0 && &batch == &kPageBatch) {
+        desk.emplace(VQ_E2E_FIXTURES_DIR "/desk-with-volumes-and-network.json");
+        launch.machineFile = desk->machineFile();
+    }
+    HostProcess host(launch);
     HttpConnection connection(host.port());
-    for (int i = 0; i < 20; ++i) connection.send(kCpuBatch);
+    for (int i = 0; i < 20; ++i) connection.send(batch);
 
     const double cpuBefore = cpuSeconds(host.pid());
     const auto schedBefore = scheduledNanoseconds(host.pid());
     for (auto _ : state) {
-        auto response = connection.send(kCpuBatch);
+        auto response = connection.send(batch);
         if (response.status != 200) {
             state.SkipWithError(("batch answered " + std::to_string(response.status)).c_str());
             break;
@@ -95,7 +111,10 @@ void BM_HostCpuBatchRoundTrip(benchmark::State& state) {
     state.SetLabel(state.range(0) == 0 ? "this machine" : "simulated machine");
 }
 // Enough round trips for the clock-tick resolution of utime/stime.
-BENCHMARK(BM_HostCpuBatchRoundTrip)->Arg(0)->Arg(1)->MinTime(2.0)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_HostBatchRoundTrip, cpu, kCpuBatch)
+    ->Arg(0)->Arg(1)->MinTime(2.0)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_HostBatchRoundTrip, page, kPageBatch)
+    ->Arg(0)->Arg(1)->MinTime(2.0)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void BM_IdleHostMemory(benchmark::State& state) {
     HostProcess host(HostLaunch{machineFor(state), {}});

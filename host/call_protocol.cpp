@@ -7,6 +7,7 @@
 
 #include "bridge/Velquette.h"
 #include "bridge/script_table.h"
+#include "host/icon_urls.h"
 
 namespace vq::host {
 namespace {
@@ -49,8 +50,12 @@ std::optional<Value> parsed(std::string_view body) {
     return value;
 }
 
+// Icon files are named by path inside the plug-in; the page gets the URL
+// under which the host serves them instead.
 Value resultOf(Velquette& object, const ScriptCall& call) {
-    return Value{{"result", invokeScriptCall(object, call.name, call.args)}};
+    Value result = invokeScriptCall(object, call.name, call.args);
+    rewriteIconPaths(result, iconCachesOf(object));
+    return Value{{"result", std::move(result)}};
 }
 
 }  // namespace

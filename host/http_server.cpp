@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "host/call_protocol.h"
+#include "host/icon_urls.h"
 #include "host/static_files.h"
 
 namespace vq::host {
@@ -129,7 +130,7 @@ void HttpServer::onRequestHeaders(SoupServer*, SoupServerMessage* msg, const cha
         return;
     }
     // A chunked body declares no length; it is measured as it arrives.
-    if (routeForPath(path) != Route::File)
+    if (isCallRoute(routeForPath(path)))
         g_signal_connect(msg, "got-chunk", G_CALLBACK(&HttpServer::onRequestChunk), self);
 }
 
@@ -141,11 +142,18 @@ void HttpServer::onRequestChunk(SoupServerMessage* msg, GBytes*, gpointer) {
 
 void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, gpointer self) {
     auto& server = *static_cast<HttpServer*>(self);
-    auto route = routeForPath(path);
-    if (route == Route::File)
+    switch (auto route = routeForPath(path)) {
+    case Route::File:
         server.serveFile(msg, path);
-    else
+        break;
+    case Route::Icon:
+        server.serveIcon(msg, path);
+        break;
+    case Route::Call:
+    case Route::Batch:
         server.serveCall(msg, route);
+        break;
+    }
 }
 
 void HttpServer::serveCall(SoupServerMessage* msg, Route route) {
@@ -159,6 +167,23 @@ void HttpServer::serveCall(SoupServerMessage* msg, Route route) {
     const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
     std::string_view text(data ? data : "", size);
     sendReply(msg, route == Route::Call ? answerCall(*object, text) : answerBatch(*object, text));
+}
+
+void HttpServer::serveIcon(SoupServerMessage* msg, const char* path) {
+    // Only the plug-in object knows its caches; without it there are none.
+    Velquette* object = window_.valueForKey(kScriptObjectKey);
+    auto request = iconRequestForUrlPath(path);
+    auto icon = object && request ? loadIconFile(iconCachesOf(*object), *request) : std::nullopt;
+    if (!icon) {
+        sendReply(msg, errorReply(404, "no such icon"));
+        return;
+    }
+    addCommonHeaders(msg);
+    // An icon is named after its volume or application, and its picture
+    // changes when the cache is refreshed: always revalidate.
+    soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Cache-Control", "no-cache");
+    soup_server_message_set_status(msg, 200, nullptr);
+    soup_server_message_set_response(msg, "image/png", SOUP_MEMORY_COPY, icon->data(), icon->size());
 }
 
 void HttpServer::serveFile(SoupServerMessage* msg, const char* path) {

@@ -46,6 +46,7 @@ private:
 
     void serveFile(SoupServerMessage* msg, const char* path);
     void serveCall(SoupServerMessage* msg, Route route);
+    void serveIcon(SoupServerMessage* msg, const char* path);
 
     HostWindow& window_;
     std::string webRoot_;

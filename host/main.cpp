@@ -96,5 +96,11 @@ int main(int argc, char** argv) {
     server.reset();
     window.clear();
     velquette.reset();
+    // GLib gives back the data of a cancelled D-Bus signal subscription from
+    // an idle callback on the subscriber's context, so run what is pending
+    // before the context goes; the bound guards against a source that stays
+    // ready for ever.
+    for (int i = 0; i < 100 && g_main_context_iteration(context.get(), FALSE); ++i) {
+    }
     return 0;
 }

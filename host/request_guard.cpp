@@ -81,6 +81,7 @@ bool isJsonContentType(std::string_view contentType) {
 Route routeForPath(std::string_view path) {
     if (path == "/call") return Route::Call;
     if (path == "/batch") return Route::Batch;
+    if (path.starts_with("/icons/")) return Route::Icon;
     return Route::File;
 }
 
@@ -89,7 +90,7 @@ std::optional<Rejection> screenRequest(const RequestHead& head, const ServerAuth
     if (!isAllowedHost(*head.host, authority))
         return Rejection{421, "Host header does not name this server", {}};
 
-    const bool isCall = routeForPath(head.path) != Route::File;
+    const bool isCall = isCallRoute(routeForPath(head.path));
     if (isCall) {
         if (head.method != "POST") return Rejection{405, "calls must use POST", "POST"};
     } else if (head.method != "GET" && head.method != "HEAD") {

@@ -44,8 +44,11 @@ bool isAllowedOrigin(std::string_view origin, const ServerAuthority& authority);
 // parameters such as charset are allowed.
 bool isJsonContentType(std::string_view contentType);
 
-enum class Route { Call, Batch, File };
+// Calls are POSTed to /call and /batch; paths under /icons/ name files of
+// the icon caches (icon_urls.h); everything else is a file of the page.
+enum class Route { Call, Batch, Icon, File };
 Route routeForPath(std::string_view path);
+inline bool isCallRoute(Route route) { return route == Route::Call || route == Route::Batch; }
 
 // What the host knows about a request once its headers are in.
 struct RequestHead {

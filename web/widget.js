@@ -83,13 +83,176 @@
     });
   }
 
+  // ---- Memory ------------------------------------------------------------
+
+  // memoryUsage answers [free, used, active, inactive, wired, used %,
+  // page-ins, page-outs, free + inactive, swap, wired %, active %], or null
+  // before the first sample.
+  function renderMemory([usage]) {
+    const [free, used, active, inactive, wired, usedPercent, pageins, pageouts, , swap, wiredPercent,
+      activePercent] = Array.isArray(usage) ? usage : [];
+
+    setText("mem-used-percent", percentText(usedPercent));
+    setText("mem-free", lineText(free));
+    setText("mem-used", lineText(used));
+    setText("mem-active", lineText(active));
+    setText("mem-inactive", lineText(inactive));
+    setText("mem-wired", lineText(wired));
+    setText("mem-pageins", lineText(pageins));
+    setText("mem-pageouts", lineText(pageouts));
+    setText("mem-swap", lineText(swap));
+
+    const bar = $("mem-bar");
+    bar.dataset.used = isNumber(usedPercent) ? String(Math.trunc(usedPercent)) : "";
+    let room = 100;
+    for (const [kind, share] of [["wired", wiredPercent], ["active", activePercent]]) {
+      const width = Math.min(room, clampPercent(share));
+      room -= width;
+      bar.querySelector(`.segment.${kind}`).style.width = `${width}%`;
+    }
+  }
+
+  // ---- Lists of rows (volumes, interfaces) ---------------------------------
+
+  function element(tag, className, text) {
+    const node = document.createElement(tag);
+    if (className) node.className = className;
+    if (text !== undefined) node.textContent = text;
+    return node;
+  }
+
+  function setNodeText(node, text) {
+    if (node.textContent !== text) node.textContent = text;
+  }
+
+  // Renders one row per item into a list, rebuilding the rows only when the
+  // items' keys changed (or `force` is set) and updating them in place
+  // otherwise, so pictures are not reloaded every second. An answer that is
+  // not a list shows the placeholder; an empty list says "none".
+  function renderRows(list, items, keyOf, makeRow, updateRow, force) {
+    if (!Array.isArray(items)) {
+      if (list.dataset.keys !== "") {
+        list.replaceChildren(element("p", "empty", DASH));
+        list.dataset.keys = "";
+      }
+      return;
+    }
+    const rows = items.filter(Array.isArray);
+    const keys = JSON.stringify(rows.map(keyOf));
+    if (force || list.dataset.keys !== keys) {
+      list.replaceChildren(...(rows.length ? rows.map(makeRow) : [element("p", "empty", "none")]));
+      list.dataset.keys = keys;
+    }
+    if (rows.length) rows.forEach((item, index) => updateRow(list.children[index], item));
+  }
+
+  // ---- Volumes -----------------------------------------------------------
+
+  // diskUsage answers one [name, used %, used, free, mount path, icon URL]
+  // per volume. The host hands icons out as URLs under /icons/; anything
+  // else (no icon cache) gets the drawn stand-in.
+  const iconUrl = (value) => (typeof value === "string" && value.startsWith("/icons/") ? value : "");
+
+  function makeVolumeRow([name, , , , path, icon]) {
+    const row = element("div", "volume");
+    row.dataset.path = typeof path === "string" ? path : "";
+    const picture = element("span", "volume-icon");
+    const url = iconUrl(icon);
+    if (url) {
+      const img = element("img");
+      img.alt = "";
+      img.width = 20;
+      img.height = 20;
+      img.addEventListener("load", () => { img.dataset.loaded = img.naturalWidth > 0 ? "true" : "false"; });
+      img.addEventListener("error", () => {
+        img.dataset.loaded = "false";
+        picture.classList.add("no-icon");
+      });
+      img.src = url;
+      picture.append(img);
+    } else {
+      picture.classList.add("no-icon");
+    }
+    const title = element("span", "volume-name", typeof name === "string" ? name : DASH);
+    title.title = row.dataset.path;
+    const percent = element("span", "volume-percent");
+    const bar = element("div", "bar volume-bar");
+    bar.append(element("span", "segment fill"));
+    const sizes = element("span", "volume-sizes");
+    sizes.append(element("b", "volume-used"), " used · ", element("b", "volume-free"), " free");
+    row.append(picture, title, percent, bar, sizes);
+    return row;
+  }
+
+  function updateVolumeRow(row, [, percent, used, free]) {
+    const share = clampPercent(percent);
+    setNodeText(row.querySelector(".volume-percent"), isNumber(percent) ? `${Math.trunc(percent)}%` : DASH);
+    const bar = row.querySelector(".volume-bar");
+    bar.dataset.used = isNumber(percent) ? String(Math.trunc(percent)) : "";
+    bar.classList.toggle("full", share >= 90);
+    bar.querySelector(".fill").style.width = `${share}%`;
+    setNodeText(row.querySelector(".volume-used"), lineText(used));
+    setNodeText(row.querySelector(".volume-free"), lineText(free));
+  }
+
+  function renderVolumes([changed, volumes]) {
+    // A mount or unmount since the last refresh: draw every row afresh,
+    // icons included.
+    renderRows($("volume-list"), volumes, ([name, , , , path, icon]) => [name, path, icon],
+      makeVolumeRow, updateVolumeRow, changed === true);
+  }
+
+  // ---- Network -----------------------------------------------------------
+
+  // network answers one [name, kind, IPv4 address, receive rate, send rate,
+  // total received, total sent] per interface, in the kernel's order, or
+  // null before the first sample.
+  function makeInterfaceRow([name]) {
+    const row = element("div", "interface");
+    row.dataset.name = typeof name === "string" ? name : "";
+    const head = element("div", "interface-head");
+    head.append(element("span", "interface-name"), element("span", "interface-kind"),
+      element("span", "interface-address"));
+    const traffic = element("div", "interface-traffic");
+    const down = element("span", "rate down");
+    down.append(element("i", "arrow", "↓"), element("b", "interface-in"));
+    const up = element("span", "rate up");
+    up.append(element("i", "arrow", "↑"), element("b", "interface-out"));
+    const totals = element("span", "interface-totals");
+    totals.append("Σ ", element("span", "interface-total-in"), " / ", element("span", "interface-total-out"));
+    traffic.append(down, up, totals);
+    row.append(head, traffic);
+    return row;
+  }
+
+  function updateInterfaceRow(row, [name, kind, address, inRate, outRate, totalIn, totalOut]) {
+    setNodeText(row.querySelector(".interface-name"), lineText(name));
+    setNodeText(row.querySelector(".interface-kind"), lineText(kind));
+    // An interface without an IPv4 address answers "".
+    setNodeText(row.querySelector(".interface-address"), typeof address === "string" ? address : DASH);
+    setNodeText(row.querySelector(".interface-in"), lineText(inRate));
+    setNodeText(row.querySelector(".interface-out"), lineText(outRate));
+    setNodeText(row.querySelector(".interface-total-in"), lineText(totalIn));
+    setNodeText(row.querySelector(".interface-total-out"), lineText(totalOut));
+  }
+
+  // hasNetworkSetupChanged is asked first in the same batch: when the setup
+  // changed it makes the network call rebuild its interface list.
+  function renderNetwork([, interfaces]) {
+    renderRows($("interface-list"), interfaces, ([name]) => name, makeInterfaceRow, updateInterfaceRow, false);
+  }
+
   // ---- Refresh -----------------------------------------------------------
 
   // Each section names the calls it needs and renders their results. A new
-  // section (memory, volumes, network, temperatures, fans, battery) is one
-  // more entry here with its own render function.
+  // section (temperatures, fans, battery) is one more entry here with its own
+  // render function. The change flags come before the calls whose answers
+  // they affect.
   const sections = [
     { calls: [["cpuUsage"], ["load"], ["uptime"], ["processinfo"]], render: renderCPU },
+    { calls: [["memoryUsage"]], render: renderMemory },
+    { calls: [["hasDiskSetupChanged"], ["diskUsage"]], render: renderVolumes },
+    { calls: [["hasNetworkSetupChanged"], ["network"]], render: renderNetwork },
   ];
   const allCalls = sections.flatMap((section) => section.calls);
 

@@ -137,6 +137,13 @@ std::size_t countClass(const std::string& dom, const std::string& className) {
     return std::size_t(std::distance(std::sregex_iterator(dom.begin(), dom.end(), pattern), std::sregex_iterator()));
 }
 
+std::vector<std::string> textsOfClass(const std::string& dom, const std::string& className) {
+    std::regex pattern("<[a-z0-9]+ [^>]*class=\"(?:[^\"]* )?" + className + "(?: [^\"]*)?\"[^>]*>([^<]*)<");
+    std::vector<std::string> texts;
+    for (std::sregex_iterator it(dom.begin(), dom.end(), pattern), end; it != end; ++it) texts.push_back((*it)[1]);
+    return texts;
+}
+
 std::string artifactPath(const std::string& name) {
     fs::create_directories(VQ_ARTIFACTS_DIR);
     return std::string(VQ_ARTIFACTS_DIR) + "/" + name + ".png";

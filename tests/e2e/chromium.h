@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vq::e2e {
 
@@ -34,6 +35,10 @@ std::string textOfId(const std::string& dom, const std::string& id);
 
 // How many elements carry this class among their classes.
 std::size_t countClass(const std::string& dom, const std::string& className);
+
+// The texts of the elements that carry this class, in document order,
+// assuming each holds text only.
+std::vector<std::string> textsOfClass(const std::string& dom, const std::string& className);
 
 // Where a screenshot of this name goes: <build>/artifacts/<name>.png.
 std::string artifactPath(const std::string& name);

@@ -46,16 +46,25 @@ struct Spawned {
 // Starts the host with stdout on a pipe (or into stdoutFile) and stderr into
 // stderrFile.
 Spawned spawnHost(const HostLaunch& launch, const std::string& stderrFile, const std::string* stdoutFile) {
-    std::vector<std::string> args{VELQUETTE_HOST_BINARY};
+    std::vector<std::string> args = launch.launcher;
+    args.push_back(VELQUETTE_HOST_BINARY);
     bool hasPort = false;
     for (const auto& a : launch.args) hasPort |= a == "--port" || a.starts_with("--port=");
     if (!hasPort) args.insert(args.end(), {"--port", "0"});
     args.insert(args.end(), launch.args.begin(), launch.args.end());
 
+    std::vector<std::string> added = launch.environment;
+    if (launch.machineFile) added.push_back("VELQUETTE_MACHINE=" + *launch.machineFile);
+    auto replaced = [&](std::string_view entry) {
+        if (entry.starts_with("VELQUETTE_MACHINE=")) return true;
+        for (const auto& a : added)
+            if (entry.substr(0, entry.find('=') + 1) == std::string_view(a).substr(0, a.find('=') + 1)) return true;
+        return false;
+    };
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
-        if (!std::string_view(*e).starts_with("VELQUETTE_MACHINE=")) env.emplace_back(*e);
-    if (launch.machineFile) env.push_back("VELQUETTE_MACHINE=" + *launch.machineFile);
+        if (!replaced(*e)) env.emplace_back(*e);
+    env.insert(env.end(), added.begin(), added.end());
 
     auto pointers = [](std::vector<std::string>& strings) {
         std::vector<char*> out;

@@ -18,6 +18,13 @@ struct HostLaunch {
     std::optional<std::string> machineFile;
     // Arguments after the binary; "--port 0" is added unless a --port is given.
     std::vector<std::string> args;
+    // NAME=VALUE entries added to the child's environment, replacing any
+    // inherited entry of the same name.
+    std::vector<std::string> environment = {};
+    // A program (absolute path) and its arguments that start the host, such
+    // as unshare; empty starts the host directly. It must exec the host in
+    // its own process so that the child's pid is the host's.
+    std::vector<std::string> launcher = {};
 };
 
 // How a finished child ended: its exit code, or the signal that killed it.

@@ -1,7 +1,10 @@
 // The host on this machine: every processor is covered, shares are sane and
-// the text answers agree with what /proc says.
+// the text answers agree with what /proc says; memory, volume and network
+// answers are well formed, the root volume is listed where "/" is a block
+// device, and every volume icon URL loads.
 
 #include <signal.h>
+#include <sys/statvfs.h>
 
 #include <gtest/gtest.h>
 
@@ -10,24 +13,52 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "host_process.h"
 #include "http_client.h"
+#include "scratch_machine.h"
 
 namespace vq::e2e {
 namespace {
 
+using nlohmann::json;
+
 class HostOnThisMachineTest : public ::testing::Test {
 protected:
-    void SetUp() override { host_.emplace(HostLaunch{std::nullopt, {}}); }
+    // The icon caches go to a scratch data folder, not the user's.
+    void SetUp() override {
+        host_.emplace(HostLaunch{std::nullopt, {}, {"XDG_DATA_HOME=" + dataHome_.path()}});
+    }
     void TearDown() override {
         if (!host_) return;  // SetUp failed and said why
         auto status = host_->stop(SIGTERM);
         EXPECT_TRUE(status.exitedWith(0)) << describe(status) << "\n" << host_->stderrText();
     }
+    TempFolder dataHome_{"velquette-data"};
     std::optional<HostProcess> host_;
 };
+
+bool matches(const json& value, const char* pattern) {
+    return value.is_string() && std::regex_match(value.get<std::string>(), std::regex(pattern));
+}
+
+// Whether "/" is mounted from a block device, as on a disk or a virtual
+// disk, rather than from an overlay or a tmpfs.
+bool rootIsABlockDevice() {
+    std::ifstream in("/proc/self/mountinfo");
+    bool block = false;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, mountPoint;
+        fields >> id >> parent >> device >> root >> mountPoint;
+        if (mountPoint != "/") continue;
+        // The last mount on "/" is the one that is seen.
+        block = !device.starts_with("0:") && std::filesystem::exists("/sys/dev/block/" + device);
+    }
+    return block;
+}
 
 TEST_F(HostOnThisMachineTest, CpuUsageCoversEveryProcessorWithSaneShares) {
     // Let every processor count some ticks (USER_HZ is 100) since the plug-in
@@ -91,6 +122,77 @@ TEST_F(HostOnThisMachineTest, TextQueriesAreWellFormed) {
     EXPECT_GT(tasks, 0);
     EXPECT_NEAR(tasks, processes, 20 + processes / 5);
     EXPECT_GE(threads, tasks - 20);
+}
+
+TEST_F(HostOnThisMachineTest, MemoryUsageIsWellFormed) {
+    const auto usage = callHost(host_->port(), "memoryUsage");
+    ASSERT_TRUE(usage.is_array() && usage.size() == 12u) << usage;
+    const char* size = R"(\d+mb|\d+\.\d\d[gt]b)";
+    for (std::size_t i : {0u, 1u, 2u, 3u, 4u, 8u}) EXPECT_TRUE(matches(usage[i], size)) << i << ": " << usage;
+    for (std::size_t i : {6u, 7u})
+        EXPECT_TRUE(matches(usage[i], R"(\d{1,3}(,\d{3})*|\d+\.\dmil)")) << i << ": " << usage;
+    EXPECT_TRUE(matches(usage[9], R"(\d+mb|\d+\.\d[gt]b)")) << usage;
+    for (std::size_t i : {5u, 10u, 11u}) {
+        ASSERT_TRUE(usage[i].is_number()) << usage;
+        EXPECT_GE(usage[i].get<double>(), 0.0) << usage;
+        EXPECT_LE(usage[i].get<double>(), 100.0) << usage;
+    }
+    // Used is active + wired, all against one total.
+    EXPECT_NEAR(usage[5].get<double>(), usage[10].get<double>() + usage[11].get<double>(), 0.01) << usage;
+    EXPECT_GT(usage[5].get<double>(), 0.0) << usage;
+}
+
+TEST_F(HostOnThisMachineTest, DiskUsageIsWellFormedAndListsTheRootVolume) {
+    const auto volumes = callHost(host_->port(), "diskUsage");
+    ASSERT_TRUE(volumes.is_array()) << volumes;
+    for (const auto& volume : volumes) {
+        ASSERT_TRUE(volume.is_array() && volume.size() == 6u) << volume;
+        EXPECT_TRUE(volume[0].is_string() && !volume[0].get<std::string>().empty()) << volume;
+        ASSERT_TRUE(volume[1].is_number_integer()) << volume;
+        EXPECT_GE(volume[1].get<int>(), 0) << volume;
+        EXPECT_LE(volume[1].get<int>(), 100) << volume;
+        EXPECT_TRUE(matches(volume[2], R"(0KB|\d+MB|\d+\.\d\d[GT]B)")) << volume;
+        EXPECT_TRUE(matches(volume[3], R"(0KB|\d+MB|\d+\.\d\d[GT]B)")) << volume;
+        EXPECT_TRUE(matches(volume[4], R"(/.*)")) << volume;
+        // Icons come as URLs of the host, and they load.
+        ASSERT_TRUE(matches(volume[5], R"(/icons/volumes/[A-Za-z0-9%._~-]+\.png)")) << volume;
+        auto icon = exchange(host_->port(), HttpRequest{"GET", volume[5].get<std::string>()});
+        EXPECT_EQ(icon.status, 200) << volume;
+        EXPECT_EQ(icon.header("Content-Type"), "image/png") << volume;
+        EXPECT_TRUE(icon.body.starts_with("\x89PNG")) << volume;
+    }
+    if (!rootIsABlockDevice()) GTEST_SKIP() << "\"/\" is not mounted from a block device here";
+    ASSERT_FALSE(volumes.empty());
+    const auto& root = volumes[0];
+    EXPECT_EQ(root[4], "/") << volumes;
+    struct statvfs info {};
+    ASSERT_EQ(::statvfs("/", &info), 0);
+    const double total = double(info.f_blocks) * double(info.f_frsize);
+    const double used = total - double(info.f_bavail) * double(info.f_frsize);
+    EXPECT_NEAR(root[1].get<int>(), used / total * 100.0, 1.5) << root;
+}
+
+TEST_F(HostOnThisMachineTest, NetworkRowsAreWellFormed) {
+    EXPECT_EQ(callHost(host_->port(), "hasNetworkSetupChanged"), true);
+    for (int sample = 0; sample < 2; ++sample) {
+        const auto rows = callHost(host_->port(), "network");
+        ASSERT_TRUE(rows.is_array()) << rows;
+        for (const auto& row : rows) {
+            ASSERT_TRUE(row.is_array() && row.size() == 7u) << row;
+            for (const auto& field : row) EXPECT_TRUE(field.is_string()) << row;
+            const std::string name = row[0].get<std::string>();
+            EXPECT_NE(name, "lo") << row;
+            EXPECT_TRUE(std::filesystem::exists("/sys/class/net/" + name)) << row;
+            EXPECT_FALSE(row[1].get<std::string>().empty()) << row;
+            EXPECT_TRUE(matches(row[2], R"(|\d{1,3}(\.\d{1,3}){3})")) << row;
+            for (std::size_t i : {3u, 4u}) EXPECT_TRUE(matches(row[i], R"(\d+[km]b/s|\d+\.\d\dgb/s)")) << row;
+            for (std::size_t i : {5u, 6u}) EXPECT_TRUE(matches(row[i], R"(\d+mb|\d+\.\d\d[gt]b)")) << row;
+            if (sample == 0) {
+                EXPECT_EQ(row[3], "0kb/s") << "the first sample after a rebuild has no rate";
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 }  // namespace

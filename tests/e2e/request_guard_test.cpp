@@ -108,6 +108,15 @@ struct ScreenCase {
     const char* allow = "";
 };
 
+TEST(RequestGuardTest, RoutesByPath) {
+    const std::pair<const char*, Route> cases[] = {
+        {"/call", Route::Call},           {"/batch", Route::Batch},         {"/icons/volumes/a.png", Route::Icon},
+        {"/icons/", Route::Icon},         {"/icons", Route::File},          {"/iconsx/a.png", Route::File},
+        {"/call/", Route::File},          {"/", Route::File},               {"/widget.js", Route::File},
+    };
+    for (const auto& [path, route] : cases) EXPECT_EQ(routeForPath(path), route) << path;
+}
+
 TEST(RequestGuardTest, ScreeningDecidesInOrderHostMethodOriginTypeSize) {
     const std::string_view good = "127.0.0.1:8765";
     const std::string_view json = "application/json";
@@ -136,6 +145,10 @@ TEST(RequestGuardTest, ScreeningDecidesInOrderHostMethodOriginTypeSize) {
         {"cross-origin text call", {"POST", "/call", good, foreign, "text/plain", 20}, 403},
         {"one byte too many", {"POST", "/call", good, std::nullopt, json, kMaxRequestBodyBytes + 1}, 413},
         {"huge", {"POST", "/batch", good, self, json, 1ull << 40}, 413},
+        {"an icon", {"GET", "/icons/volumes/vm.png", good, self, std::nullopt, std::nullopt}, 0},
+        {"foreign Host on an icon", {"GET", "/icons/volumes/vm.png", "evil:8765", std::nullopt, std::nullopt, 0}, 421},
+        {"cross-origin icon", {"GET", "/icons/processes/a.png", good, foreign, std::nullopt, std::nullopt}, 403},
+        {"POST of an icon", {"POST", "/icons/volumes/vm.png", good, std::nullopt, json, 2}, 405, "GET, HEAD"},
     };
     for (const auto& c : cases) {
         auto rejection = screenRequest(c.head, atPort(8765));
