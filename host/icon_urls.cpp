@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "bridge/Velquette.h"
+#include "platform/linux/unique_fd.h"
 
 namespace vq::host {
 namespace {
@@ -64,19 +65,7 @@ std::optional<std::string_view> nameInFolder(std::string_view path, std::string_
     return path;
 }
 
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using linux_platform::UniqueFd;
 
 }  // namespace
 

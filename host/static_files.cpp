@@ -10,6 +10,8 @@
 #include <memory>
 #include <utility>
 
+#include "platform/linux/unique_fd.h"
+
 namespace vq::host {
 namespace {
 
@@ -47,19 +49,7 @@ std::optional<std::string> decodedSegment(std::string_view raw) {
     return out;
 }
 
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using linux_platform::UniqueFd;
 
 struct FreeDeleter {
     void operator()(char* p) const { std::free(p); }
