@@ -17,24 +17,19 @@
 #include <string>
 #include <thread>
 
-#include "host_process.h"
-#include "http_client.h"
-#include "scratch_machine.h"
+#include "e2e.h"
 
 namespace {
 
-using vq::e2e::HostLaunch;
-using vq::e2e::HostProcess;
-using vq::e2e::HttpConnection;
-using vq::e2e::HttpRequest;
+using vq::e2e::Host;
+using vq::e2e::Launch;
 
-const HttpRequest kCpuBatch{"POST", "/batch", {{"Content-Type", "application/json"}},
-                            R"([{"method":"cpuUsage"},{"method":"load"},{"method":"uptime"},{"method":"processinfo"}])"};
+const std::string kCpuBatch =
+    R"([{"method":"cpuUsage"},{"method":"load"},{"method":"uptime"},{"method":"processinfo"}])";
 // Every call of one refresh of the page, in the page's order.
-const HttpRequest kPageBatch{"POST", "/batch", {{"Content-Type", "application/json"}},
-                             R"([{"method":"cpuUsage"},{"method":"load"},{"method":"uptime"},{"method":"processinfo"},
+const std::string kPageBatch = R"([{"method":"cpuUsage"},{"method":"load"},{"method":"uptime"},{"method":"processinfo"},
                                  {"method":"memoryUsage"},{"method":"hasDiskSetupChanged"},{"method":"diskUsage"},
-                                 {"method":"hasNetworkSetupChanged"},{"method":"network"}])"};
+                                 {"method":"hasNetworkSetupChanged"},{"method":"network"}])";
 
 // Seconds of CPU the process has used: utime + stime of /proc/PID/stat.
 double cpuSeconds(pid_t pid) {
@@ -77,27 +72,22 @@ double statusMegabytes(pid_t pid, const std::string& key) {
 
 std::optional<std::string> machineFor(const benchmark::State& state) {
     if (state.range(0) == 0) return std::nullopt;
-    return std::string(VQ_FIXTURES_DIR "/machines/intel-two-core.json");
+    return vq::e2e::kTwoCoreMachine;
 }
 
-void BM_HostBatchRoundTrip(benchmark::State& state, const HttpRequest& batch) {
+void BM_HostBatchRoundTrip(benchmark::State& state, const std::string& batch) {
     // The simulated machine for the whole page has volumes and interfaces;
     // on this machine the icon cache goes to a scratch folder.
-    std::optional<vq::e2e::ScratchMachine> desk;
-    vq::e2e::TempFolder dataHome("velquette-bench-data");
-    HostLaunch launch{machineFor(state), {}, {"XDG_DATA_HOME=" + dataHome.path()}};
-    if (state.range(0) != 0 && &batch == &kPageBatch) {
-        desk.emplace(VQ_E2E_FIXTURES_DIR "/desk-with-volumes-and-network.json");
-        launch.machineFile = desk->machineFile();
-    }
-    HostProcess host(launch);
-    HttpConnection connection(host.port());
-    for (int i = 0; i < 20; ++i) connection.send(batch);
+    vq::e2e::TempDir dataHome;
+    Launch launch{machineFor(state), {}, {"XDG_DATA_HOME=" + dataHome.path}};
+    if (state.range(0) != 0 && &batch == &kPageBatch) launch.machine = vq::e2e::kDeskMachine;
+    Host host(launch);
+    for (int i = 0; i < 20; ++i) host.post("/batch", batch);
 
-    const double cpuBefore = cpuSeconds(host.pid());
-    const auto schedBefore = scheduledNanoseconds(host.pid());
+    const double cpuBefore = cpuSeconds(host.pid);
+    const auto schedBefore = scheduledNanoseconds(host.pid);
     for (auto _ : state) {
-        auto response = connection.send(batch);
+        auto response = host.post("/batch", batch);
         if (response.status != 200) {
             state.SkipWithError(("batch answered " + std::to_string(response.status)).c_str());
             break;
@@ -105,8 +95,8 @@ void BM_HostBatchRoundTrip(benchmark::State& state, const HttpRequest& batch) {
         benchmark::DoNotOptimize(response.body.data());
     }
     const double batches = double(state.iterations());
-    state.counters["host_cpu_us_per_batch"] = (cpuSeconds(host.pid()) - cpuBefore) * 1e6 / batches;
-    if (auto schedAfter = scheduledNanoseconds(host.pid()); schedAfter && schedBefore)
+    state.counters["host_cpu_us_per_batch"] = (cpuSeconds(host.pid) - cpuBefore) * 1e6 / batches;
+    if (auto schedAfter = scheduledNanoseconds(host.pid); schedAfter && schedBefore)
         state.counters["host_sched_us_per_batch"] = (*schedAfter - *schedBefore) / 1e3 / batches;
     state.SetLabel(state.range(0) == 0 ? "this machine" : "simulated machine");
 }
@@ -117,16 +107,13 @@ BENCHMARK_CAPTURE(BM_HostBatchRoundTrip, page, kPageBatch)
     ->Arg(0)->Arg(1)->MinTime(2.0)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void BM_IdleHostMemory(benchmark::State& state) {
-    HostProcess host(HostLaunch{machineFor(state), {}});
-    {
-        HttpConnection connection(host.port());
-        for (const char* file : {"/", "/style.css", "/velquette.js", "/widget.js"}) connection.send({"GET", file});
-        for (int i = 0; i < 5; ++i) connection.send(kCpuBatch);
-    }
+    Host host(Launch{machineFor(state)});
+    for (const char* file : {"/", "/style.css", "/velquette.js", "/widget.js"}) host.request("GET", file);
+    for (int i = 0; i < 5; ++i) host.post("/batch", kCpuBatch);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     for (auto _ : state) {
-        state.counters["host_VmRSS_MB"] = statusMegabytes(host.pid(), "VmRSS");
-        state.counters["host_RssAnon_MB"] = statusMegabytes(host.pid(), "RssAnon");
+        state.counters["host_VmRSS_MB"] = statusMegabytes(host.pid, "VmRSS");
+        state.counters["host_RssAnon_MB"] = statusMegabytes(host.pid, "RssAnon");
     }
     state.SetLabel(state.range(0) == 0 ? "this machine" : "simulated machine");
 }

@@ -1,316 +1,306 @@
-// The real velquette binary over HTTP on the simulated two-core machine:
-// its answers, the page's files, and every refusal.
+// The real velquette binary over HTTP. On simulated machines: its answers, its files and icons, every refusal on
+// the wire, how it starts and stops. On this machine: its answers agree with the kernel (/proc/stat, statvfs,
+// sysfs), and mounts in a private mount namespace of its own reach its volume list.
 
-#include <signal.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cctype>
+#include <fstream>
+#include <thread>
 
-#include "host_process.h"
-#include "http_client.h"
+#include "e2e.h"
 
 namespace vq::e2e {
 namespace {
 
-using nlohmann::json;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
-const std::string kTwoCoreMachine = VQ_FIXTURES_DIR "/machines/intel-two-core.json";
-
-// Every answer of the host: no CORS permission of any kind, and errors as
-// one line of {"error": "..."}.
-void expectWellFormed(const HttpResponse& response) {
-    for (const auto& [name, value] : response.headers) {
-        std::string lower = name;
-        for (auto& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-        EXPECT_FALSE(lower.starts_with("access-control-")) << name << ": " << value;
-    }
-    if (response.status >= 400) {
-        EXPECT_EQ(response.header("Content-Type").value_or(""), "application/json");
-        EXPECT_EQ(response.body.find('\n'), std::string::npos) << response.body;
-        auto answer = json::parse(response.body, nullptr, false);
-        EXPECT_TRUE(answer.is_object() && answer.size() == 1 && answer.contains("error") &&
-                    answer["error"].is_string() && !answer["error"].get<std::string>().empty())
-            << response.body;
-    }
+// The first cpuUsage of the two-core machine: single-precision shares as doubles.
+json firstSample() {
+    auto share = [](int ticks) { return double(float(ticks) / 1000.0f * 100.0f); };
+    return {{10, 15, 0, 75, 25}, {{31, share(106), share(207), 0.0}, {20, share(106), share(100), 0.0}}};
 }
 
-// Both floats and integers of cpuUsage, against expected shares.
-void expectShares(const json& core, int busy, double system, double user, double nice) {
-    ASSERT_TRUE(core.is_array() && core.size() == 4) << core;
-    EXPECT_TRUE(core[0].is_number_integer()) << core;
-    EXPECT_EQ(core[0], busy) << core;
-    EXPECT_NEAR(core[1].get<double>(), system, 1e-4) << core;
-    EXPECT_NEAR(core[2].get<double>(), user, 1e-4) << core;
-    EXPECT_NEAR(core[3].get<double>(), nice, 1e-4) << core;
+// No CORS permission of any kind, and errors as one line of {"error": "..."}.
+void expectWellFormed(const Response& response, const std::string& what) {
+    for (const auto& [name, value] : response.headers)
+        EXPECT_NE(g_ascii_strncasecmp(name.c_str(), "Access-Control-", 15), 0) << what << ": " << name;
+    if (response.status < 400) return;
+    EXPECT_EQ(response.header("Content-Type"), "application/json") << what;
+    auto answer = json::parse(response.body, nullptr, false);
+    EXPECT_TRUE(response.body.find('\n') == std::string::npos && answer.is_object() && answer.size() == 1 &&
+                answer.value("error", "") != "")
+        << what << ": " << response.body;
 }
 
-void expectFirstTwoCoreSample(const json& usage) {
-    ASSERT_TRUE(usage.is_array() && usage.size() == 2) << usage;
-    // Summary: S = (trunc(0 + 10.6) = 10, trunc(10 + 10.6) = 20) / 2 = 10;
-    // U = (20 + 10) / 2 = 15; N = 0; idle = 100 - 25; busy = 25.
-    EXPECT_EQ(usage[0], json({10, 15, 0, 75, 25}));
-    for (const auto& n : usage[0]) EXPECT_TRUE(n.is_number_integer()) << usage[0];
-    ASSERT_EQ(usage[1].size(), 2u) << usage;
-    expectShares(usage[1][0], 31, 10.6, 20.7, 0.0);
-    expectShares(usage[1][1], 20, 10.6, 10.0, 0.0);
+// A request as literal bytes: Host names this server unless the headers
+// bring their own, and a Content-Length is added unless the body is chunked.
+std::string wire(const Host& host, const std::string& method, const std::string& target,
+                 const std::string& headers = "", const std::string& body = "") {
+    std::string bytes = method + " " + target + " HTTP/1.1\r\n";
+    if (!headers.starts_with("Host:")) bytes += "Host: 127.0.0.1:" + std::to_string(host.port) + "\r\n";
+    if (!body.empty() && headers.find("chunked") == std::string::npos)
+        bytes += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    return bytes + headers + "Connection: close\r\n\r\n" + body;
 }
 
-class HostOnMachineFileTest : public ::testing::Test {
+class HostTest : public ::testing::Test {
 protected:
-    void SetUp() override { host_.emplace(HostLaunch{kTwoCoreMachine, {}}); }
-    void TearDown() override {
-        if (!host_) return;  // SetUp failed and said why
-        auto status = host_->stop(SIGTERM);
-        EXPECT_TRUE(status.exitedWith(0)) << describe(status) << "\n" << host_->stderrText();
-    }
-
-    std::uint16_t port() const { return host_->port(); }
-    json call(const std::string& name, const json& args = json::array()) { return callHost(port(), name, args); }
-    HttpResponse post(const std::string& path, const std::string& body, Headers extra = {}) {
-        auto response = postJson(port(), path, body, std::move(extra));
-        expectWellFormed(response);
-        return response;
-    }
-    HttpResponse request(HttpRequest r) {
-        auto response = exchange(port(), r);
-        expectWellFormed(response);
-        return response;
-    }
-
-    std::optional<HostProcess> host_;
+    void TearDown() override { EXPECT_EQ(host_.stop(), 0) << host_.stderrText(); }
+    Host host_{{kTwoCoreMachine}};
 };
 
-TEST_F(HostOnMachineFileTest, PrintsItsLoopbackUrl) {
-    EXPECT_EQ(host_->url(), "http://127.0.0.1:" + std::to_string(port()) + "/");
-    EXPECT_NE(port(), 0);
+TEST_F(HostTest, AnswersCallsAndBatchesInOrder) {
+    auto batch = host_.post("/batch", R"([{"method":"cpuUsage","args":[]},{"method":"load"},{"method":"processinfo"},
+                                    {"method":"hasNetworkSetupChanged"},{"method":"installIntelModule"}])");
+    EXPECT_EQ(batch.status, 200);
+    EXPECT_EQ(json::parse(batch.body, nullptr, false),
+              json::array({{{"result", firstSample()}}, {{"result", "0.50, 0.25, 1.00"}},
+                           {{"result", "57 tasks, 213 threads"}}, {{"result", true}}, {{"result", nullptr}}}));
+    EXPECT_EQ(host_.call("hasNetworkSetupChanged"), false);
+    EXPECT_EQ(host_.call("uptime"), "1d 2h 3m");
+    EXPECT_EQ(host_.post("/batch", "[]").body, "[]");
 }
 
-TEST_F(HostOnMachineFileTest, AnswersTheProcessorCallsOfTheSimulatedMachine) {
-    expectFirstTwoCoreSample(call("cpuUsage"));
-    EXPECT_EQ(call("uptime"), "1d 2h 3m");
-    EXPECT_EQ(call("load"), "0.50, 0.25, 1.00");
-    EXPECT_EQ(call("processinfo"), "57 tasks, 213 threads");
-}
-
-TEST_F(HostOnMachineFileTest, ChangeFlagsAreReadAndCleared) {
-    EXPECT_EQ(call("hasNetworkSetupChanged"), true);
-    EXPECT_EQ(call("hasNetworkSetupChanged"), false);
-    EXPECT_EQ(call("hasDiskSetupChanged"), false);
-    EXPECT_EQ(call("wasIntelModuleInstalled"), false);
-    EXPECT_EQ(call("installIntelModule"), nullptr);
-}
-
-TEST_F(HostOnMachineFileTest, ABatchAnswersInOrderInOneRoundTrip) {
-    auto response = post("/batch", R"([{"method":"cpuUsage","args":[]},{"method":"load"},{"method":"uptime"},
-                                       {"method":"processinfo"},{"method":"hasNetworkSetupChanged"}])");
-    ASSERT_EQ(response.status, 200) << response.body;
-    auto answers = response.json();
-    ASSERT_EQ(answers.size(), 5u) << answers;
-    expectFirstTwoCoreSample(answers[0].at("result"));
-    EXPECT_EQ(answers[1], json({{"result", "0.50, 0.25, 1.00"}}));
-    EXPECT_EQ(answers[2], json({{"result", "1d 2h 3m"}}));
-    EXPECT_EQ(answers[3], json({{"result", "57 tasks, 213 threads"}}));
-    EXPECT_EQ(answers[4], json({{"result", true}}));
-    EXPECT_EQ(post("/batch", "[]").json(), json::array());
-}
-
-TEST_F(HostOnMachineFileTest, ServesItsCallsOnOneKeepAliveConnection) {
-    HttpConnection connection(port());
-    HttpRequest r{"POST", "/call", {{"Content-Type", "application/json"}}, R"({"method":"uptime"})"};
-    for (int i = 0; i < 3; ++i) {
-        auto response = connection.send(r);
-        ASSERT_EQ(response.status, 200);
-        EXPECT_EQ(response.json(), json({{"result", "1d 2h 3m"}}));
-    }
-}
-
-TEST_F(HostOnMachineFileTest, ServesThePageAndItsScripts) {
-    struct File {
-        const char* path;
-        const char* type;
-        const char* contains;
-    };
-    for (auto f : {File{"/", "text/html; charset=utf-8", "widget.js"},
-                   File{"/index.html", "text/html; charset=utf-8", "cpu-summary"},
-                   File{"/style.css", "text/css; charset=utf-8", ".core-bar"},
-                   File{"/widget.js", "text/javascript; charset=utf-8", "cpuUsage"},
-                   File{"/velquette.js", "text/javascript; charset=utf-8", "window.Velquette"}}) {
-        auto response = request({"GET", f.path});
-        EXPECT_EQ(response.status, 200) << f.path;
-        EXPECT_EQ(response.header("Content-Type"), f.type) << f.path;
-        EXPECT_NE(response.body.find(f.contains), std::string::npos) << f.path;
-        EXPECT_EQ(response.header("X-Content-Type-Options"), "nosniff") << f.path;
-    }
-    auto page = request({"GET", "/"});
-    EXPECT_NE(page.header("Content-Security-Policy").value_or("").find("frame-ancestors 'none'"), std::string::npos);
-
-    auto head = request({"HEAD", "/style.css"});
-    EXPECT_EQ(head.status, 200);
-    EXPECT_EQ(head.header("Content-Type"), "text/css; charset=utf-8");
-    EXPECT_EQ(request({"GET", "/missing.js"}).status, 404);
-    EXPECT_EQ(request({"GET", "/call"}).status, 405);
-}
-
-TEST_F(HostOnMachineFileTest, NoPathReachesOutsideTheWebDirectory) {
-    for (const char* target :
-         {"/../CMakeLists.txt", "/..%2fCMakeLists.txt", "/%2e%2e/CMakeLists.txt", "/%2e%2e%2fCMakeLists.txt",
-          "/%2e%2e/%2e%2e/%2e%2e/%2e%2e/%2e%2e/%2e%2e/etc/passwd", "/..%5c..%5cetc%5cpasswd", "//etc/passwd",
-          "/../../../../../../etc/passwd", "/%2fetc%2fpasswd", "/.%2e/.%2e/etc/passwd", "/index.html%00.js",
-          "/web/../../CMakeLists.txt", "http://127.0.0.1/../../etc/passwd", "/%252e%252e/CMakeLists.txt"}) {
-        auto response = request({"GET", target});
-        EXPECT_GE(response.status, 400) << target;
-        EXPECT_LT(response.status, 500) << target;
-        EXPECT_EQ(response.body.find("cmake_minimum_required"), std::string::npos) << target;
+TEST_F(HostTest, ServesThePageAndNothingOutsideIt) {
+    auto page = host_.request("GET", "/");
+    EXPECT_EQ(page.header("Content-Type"), "text/html; charset=utf-8");
+    EXPECT_EQ(page.header("X-Content-Type-Options"), "nosniff");
+    EXPECT_NE(page.header("Content-Security-Policy").find("frame-ancestors 'none'"), std::string::npos);
+    EXPECT_NE(page.body.find("widget.js"), std::string::npos);
+    auto script = host_.request("HEAD", "/velquette.js");
+    EXPECT_EQ(script.status, 200);
+    EXPECT_EQ(script.header("Content-Type"), "text/javascript; charset=utf-8");
+    EXPECT_EQ(host_.request("GET", "/missing.js").status, 404);
+    for (const char* target : {"/../CMakeLists.txt", "/%2e%2e/%2e%2e/%2e%2e/etc/passwd", "http://x/../../etc/passwd"}) {
+        auto response = host_.raw(wire(host_, "GET", target));
+        EXPECT_TRUE(response.status == 400 || response.status == 404) << target << " " << response.status;
         EXPECT_EQ(response.body.find("root:"), std::string::npos) << target;
     }
 }
 
-TEST_F(HostOnMachineFileTest, RefusesRequestsThatDoNotNameThisServer) {
-    const std::string p = std::to_string(port());
-    for (const std::string& host : std::vector<std::string>{"attacker.example:" + p, "localhost.attacker.example:" + p,
-                                                            "127.0.0.1:" + std::to_string(port() == 65535 ? 1 : port() + 1),
-                                                            "127.0.0.1", "0.0.0.0:" + p}) {
-        HttpRequest r{"POST", "/call", {{"Host", host}, {"Content-Type", "application/json"}},
-                      R"({"method":"cpuUsage"})"};
-        EXPECT_EQ(request(r).status, 421) << host;
-        auto page = request({"GET", "/", {{"Host", host}}});
-        EXPECT_EQ(page.status, 421) << host;
-        EXPECT_EQ(page.body.find("<html"), std::string::npos) << host;
-    }
-    // A second Host header cannot vouch for a foreign first one, nor the
-    // other way round.
-    for (const std::string& second : {"attacker.example:" + p, "127.0.0.1:" + p}) {
-        HttpRequest r{"POST", "/call",
-                      {{"Host", second == "127.0.0.1:" + p ? "attacker.example:" + p : "127.0.0.1:" + p},
-                       {"Host", second}, {"Content-Type", "application/json"}},
-                      R"({"method":"cpuUsage"})"};
-        EXPECT_EQ(request(r).status, 421) << second;
-    }
-    // A Host that libsoup cannot even parse is refused by libsoup itself.
-    auto unparsable = exchange(port(), {"GET", "/", {{"Host", "127.0.0.1:" + p + ", attacker.example:" + p}}});
-    EXPECT_EQ(unparsable.status, 400);
-    EXPECT_EQ(unparsable.body.find("<html"), std::string::npos);
-
-    // No Host at all (HTTP/1.0 allows leaving it out).
-    HttpConnection bare(port());
-    auto response = bare.sendRaw("GET / HTTP/1.0\r\n\r\n");
-    expectWellFormed(response);
-    EXPECT_GE(response.status, 400);
-
-    // None of the refused calls sampled the processors.
-    expectFirstTwoCoreSample(call("cpuUsage"));
-}
-
-TEST_F(HostOnMachineFileTest, AcceptsEveryLoopbackNameOfItsPort) {
-    const std::string p = std::to_string(port());
-    for (const std::string& host : {"127.0.0.1:" + p, "localhost:" + p, "LOCALHOST:" + p, "[::1]:" + p}) {
-        auto response = post("/call", R"({"method":"uptime"})", {{"Host", host}});
-        EXPECT_EQ(response.status, 200) << host << ": " << response.body;
-    }
-}
-
-TEST_F(HostOnMachineFileTest, RefusesCallsFromOtherOrigins) {
-    const std::string p = std::to_string(port());
-    for (const std::string& origin : std::vector<std::string>{"http://attacker.example", "null", "https://127.0.0.1:" + p,
-                                     "http://127.0.0.1:" + std::to_string(port() == 65535 ? 1 : port() + 1),
-                                     "http://localhost:" + p + ".attacker.example"}) {
-        auto response = post("/call", R"({"method":"cpuUsage"})", {{"Origin", origin}});
-        EXPECT_EQ(response.status, 403) << origin;
-        EXPECT_EQ(post("/batch", R"([{"method":"cpuUsage"}])", {{"Origin", origin}}).status, 403) << origin;
-    }
-    // A cross-origin preflight is not approved either.
-    auto preflight = request({"OPTIONS",
-                              "/call",
-                              {{"Origin", "http://attacker.example"},
-                               {"Access-Control-Request-Method", "POST"},
-                               {"Access-Control-Request-Headers", "content-type"}}});
-    EXPECT_GE(preflight.status, 400);
-
-    // The page's own origin, by any loopback name, may call.
-    for (const std::string& origin : {"http://127.0.0.1:" + p, "http://localhost:" + p})
-        EXPECT_EQ(post("/call", R"({"method":"uptime"})", {{"Origin", origin}}).status, 200) << origin;
-    expectFirstTwoCoreSample(call("cpuUsage"));
-}
-
-TEST_F(HostOnMachineFileTest, CallsMustBeJson) {
-    for (const char* type : {"text/plain", "text/plain;charset=UTF-8", "application/x-www-form-urlencoded",
-                             "multipart/form-data; boundary=x", "application/jsonp"}) {
-        HttpRequest r{"POST", "/call", {{"Content-Type", type}}, R"({"method":"cpuUsage"})"};
-        EXPECT_EQ(request(r).status, 415) << type;
-    }
-    EXPECT_EQ(request({"POST", "/batch", {}, R"([{"method":"cpuUsage"}])"}).status, 415);
-    EXPECT_EQ(post("/call", R"({"method":"uptime"})", {}).status, 200);
-    HttpRequest withCharset{"POST", "/call", {{"Content-Type", "application/json; charset=utf-8"}},
-                            R"({"method":"uptime"})"};
-    EXPECT_EQ(request(withCharset).status, 200);
-    expectFirstTwoCoreSample(call("cpuUsage"));
-}
-
-TEST_F(HostOnMachineFileTest, BodiesAreLimitedTo64KiB) {
-    // Padding inside valid JSON, so only the size can be the reason.
-    auto padded = [](std::size_t size) {
-        std::string body = R"({"method":"uptime"})";
-        body.insert(1, size - body.size(), ' ');
-        return body;
+TEST_F(HostTest, RefusesRequestsBeforeTheyRun) {
+    const std::string p = std::to_string(host_.port), cpu = R"({"method":"cpuUsage"})", up = R"({"method":"uptime"})";
+    const std::string json = "Content-Type: application/json\r\n", chunked = "Transfer-Encoding: chunked\r\n";
+    const std::string foreign = "Origin: http://attacker.example\r\n";
+    const std::string ours = "Host: 127.0.0.1:" + p + "\r\n", evil = "Host: evil:" + p + "\r\n";
+    auto padded = [](std::size_t size) { return "{" + std::string(size - 19, ' ') + R"("method":"uptime"})"; };
+    std::string chunks;
+    for (int i = 0; i < 20; ++i) chunks += "1000\r\n" + std::string(0x1000, ' ') + "\r\n";
+    const std::tuple<const char*, std::string, std::string, std::string, std::string, int, std::string> cases[] = {
+        {"foreign Host", "POST", "/call", "Host: attacker.example:" + p + "\r\n" + json, cpu, 421, ""},
+        {"foreign Host, page", "GET", "/", "Host: localhost.attacker.example:" + p + "\r\n", "", 421, ""},
+        {"ours, then a foreign Host", "POST", "/call", ours + evil + json, cpu, 421, ""},
+        {"a foreign Host, then ours", "POST", "/call", evil + ours + json, cpu, 421, ""},
+        {"another loopback name", "POST", "/call", "Host: LOCALHOST:" + p + "\r\n" + json, up, 200, ""},
+        {"foreign origin", "POST", "/call", foreign + json, cpu, 403, ""},
+        {"foreign origin, batch", "POST", "/batch", foreign + json, "[" + cpu + "]", 403, ""},
+        {"foreign origin, file", "GET", "/widget.js", foreign, "", 403, ""},
+        {"foreign origin, icon", "GET", "/icons/volumes/a.png", foreign, "", 403, ""},
+        {"our own origin", "POST", "/call", "Origin: http://localhost:" + p + "\r\n" + json, up, 200, ""},
+        {"preflight", "OPTIONS", "/call", foreign + "Access-Control-Request-Method: POST\r\n", "", 405, "POST"},
+        {"text call", "POST", "/call", "Content-Type: text/plain\r\n", cpu, 415, ""},
+        {"untyped batch", "POST", "/batch", "", "[" + cpu + "]", 415, ""},
+        {"largest body", "POST", "/call", json, padded(64 * 1024), 200, ""},
+        {"one byte more", "POST", "/call", json, padded(64 * 1024 + 1), 413, ""},
+        {"large chunked batch", "POST", "/batch", json + chunked, chunks + "0\r\n\r\n", 413, ""},
+        {"small chunked call", "POST", "/call", json + chunked, "13\r\n" + up + "\r\n0\r\n\r\n", 200, ""},
+        {"GET of a call", "GET", "/call", "", "", 405, "POST"},
+        {"POST of the page", "POST", "/", json, "{}", 405, "GET, HEAD"},
+        {"POST of an icon", "POST", "/icons/volumes/a.png", json, "{}", 405, "GET, HEAD"},
+        {"bad JSON", "POST", "/call", json, "{", 400, ""},
+        {"an unreachable method", "POST", "/call", json, R"({"method":"workspaceChange"})", 400, ""},
+        // A batch is checked whole before any of its calls runs.
+        {"a bad call last", "POST", "/batch", json, R"([{"method":"hasNetworkSetupChanged"},{"method":"x"}])", 400, ""},
+        {"wrong arguments", "POST", "/batch", json, "[" + cpu + R"(,{"method":"uptime","args":[1]}])", 400, ""},
     };
-    EXPECT_EQ(post("/call", padded(64 * 1024)).status, 200);
-    EXPECT_EQ(post("/call", padded(64 * 1024 + 1)).status, 413);
-    EXPECT_EQ(post("/batch", "[" + std::string(1 << 20, ' ') + "]").status, 413);
-
-    // A chunked body declares no length; it is cut off as it arrives.
-    std::string chunked;
-    for (int i = 0; i < 20; ++i) chunked += "1000\r\n" + std::string(0x1000, ' ') + "\r\n";
-    chunked += "0\r\n\r\n";
-    HttpRequest r{"POST", "/batch", {{"Content-Type", "application/json"}, {"Transfer-Encoding", "chunked"}}, chunked};
-    EXPECT_EQ(request(r).status, 413);
-    // A small chunked call is fine.
-    HttpRequest small{"POST", "/call", {{"Content-Type", "application/json"}, {"Transfer-Encoding", "chunked"}},
-                      "13\r\n{\"method\":\"uptime\"}\r\n0\r\n\r\n"};
-    auto answer = request(small);
-    EXPECT_EQ(answer.status, 200) << answer.body;
+    for (const auto& [what, method, target, headers, body, status, allow] : cases) {
+        auto response = host_.raw(wire(host_, method, target, headers, body));
+        EXPECT_EQ(response.status, status) << what << ": " << response.body;
+        EXPECT_EQ(response.header("Allow"), allow) << what;
+        expectWellFormed(response, what);
+    }
+    // Two Hosts joined in one header, and none at all (HTTP/1.0 may leave it out).
+    EXPECT_EQ(host_.raw("GET / HTTP/1.1\r\nHost: 127.0.0.1:" + p + ", evil:" + p + "\r\n\r\n").status, 400);
+    auto bare = host_.raw("GET / HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(bare.status, 400);
+    expectWellFormed(bare, "no Host");
+    // None of the refused calls ran.
+    EXPECT_EQ(host_.call("hasNetworkSetupChanged"), true);
+    EXPECT_EQ(host_.call("cpuUsage"), firstSample());
 }
 
-TEST_F(HostOnMachineFileTest, RefusesBadCallsWith400AndChangesNothing) {
-    for (const char* body : {"{", "not json", "\"cpuUsage\"", R"({"args":[]})", R"({"method":["cpuUsage"]})",
-                             R"({"method":"bogus"})", R"({"method":"windowScriptObjectAvailable"})",
-                             R"({"method":"workspaceChange"})", R"({"method":"uptime","args":[1]})",
-                             R"({"method":"setShouldMonitorSMARTTemps"})",
-                             R"({"method":"setShouldMonitorSMARTTemps","args":["1"]})",
-                             R"({"method":"cpuUsage","args":{}})"}) {
-        auto response = post("/call", body);
-        EXPECT_EQ(response.status, 400) << body << " -> " << response.body;
+TEST(HostVolumeIconsTest, ServesTheCachedIconsAndNothingElse) {
+    Host host({kDeskMachine});
+    json urls;
+    for (const auto& volume : host.call("diskUsage")) urls.push_back(volume.at(5));
+    EXPECT_EQ(urls, json({"/icons/volumes/Main%20Disk.png", "/icons/volumes/Backup%20Disk.png",
+                          "/icons/volumes/Donn%C3%A9es.png"}));
+    const Headers ownOrigin{{"Origin", host.url.substr(0, host.url.size() - 1)}};
+    auto icon = host.request("GET", "/icons/volumes/Donn%C3%A9es.png", ownOrigin);
+    EXPECT_EQ(icon.header("Content-Type"), "image/png");
+    EXPECT_TRUE(icon.body.starts_with("\x89PNG") && icon.body == readFile(host.volumeIcons() + "/Données.png"));
+    // Bait beside the cache, a link to it and a file that is no picture.
+    const fs::path cache = host.volumeIcons();
+    fs::copy_file(cache / "Main Disk.png", cache.parent_path() / "secret.png");
+    fs::create_symlink(cache.parent_path() / "secret.png", cache / "link.png");
+    std::ofstream(cache / "text.png") << "plain text, not a picture";
+    for (const char* name : {"..%2Fsecret.png", "../secret.png", "link.png", "text.png", "../../processes/link.png"}) {
+        auto response = host.raw(wire(host, "GET", "/icons/volumes/" + std::string(name)));
+        EXPECT_TRUE(response.status == 404 || response.status == 400) << name << " " << response.status;
+        EXPECT_EQ(response.body.find("PNG"), std::string::npos) << name;
     }
-    // Deep nesting is just another malformed call.
-    EXPECT_EQ(post("/call", std::string(30000, '[') + std::string(30000, ']')).status, 400);
-
-    for (const char* batch :
-         {R"({"method":"cpuUsage"})", R"([{"method":"hasNetworkSetupChanged"},{"method":"cpuUsage"},{"method":"bogus"}])",
-          R"([{"method":"cpuUsage"},{"method":"setShouldMonitorSMARTTemps","args":[1,2]}])",
-          R"([{"method":"hasNetworkSetupChanged"},"uptime"])"}) {
-        auto response = post("/batch", batch);
-        EXPECT_EQ(response.status, 400) << batch << " -> " << response.body;
-    }
-    // The refused batches ran nothing: the network flag is still set and the
-    // first sample is still the first.
-    EXPECT_EQ(call("hasNetworkSetupChanged"), true);
-    expectFirstTwoCoreSample(call("cpuUsage"));
+    EXPECT_EQ(host.stop(), 0) << host.stderrText();
 }
 
-TEST_F(HostOnMachineFileTest, OnlyTheMethodsOfARouteAreAllowed) {
-    struct Case {
-        const char* method;
-        const char* target;
-        const char* allow;
+TEST(HostLifecycleTest, StartsAndStopsCleanlyOrSaysWhyNot) {
+    TempDir root;
+    std::ofstream(root.path + "/index.html") << "<p>another page</p>";
+    Host first({kTwoCoreMachine, {"--web-root", root.path}});
+    const auto [status, out, err] = runHost({kTwoCoreMachine, {"--port", std::to_string(first.port)}});
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(err, "velquette: cannot listen on 127.0.0.1 port " + std::to_string(first.port) +
+                       ": the port is already in use\n");
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(first.request("GET", "/").body, "<p>another page</p>");
+    EXPECT_EQ(first.request("GET", "/widget.js").status, 404);
+    EXPECT_EQ(first.stop(SIGINT), 0) << first.stderrText();
+    // An unusable machine file or command line stops the host.
+    for (const auto& [launch, expected, says] :
+         {std::tuple{Launch{"/nonexistent/machine.json"}, 1, "/nonexistent/machine.json"},
+          std::tuple{Launch{kTwoCoreMachine, {"--port", "70000"}}, 2, "usage"},
+          std::tuple{Launch{kTwoCoreMachine, {"--listen", "localhost"}}, 1, "not an IP address"}}) {
+        const auto [code, output, message] = runHost(launch);
+        EXPECT_EQ(code, expected) << message << output;
+        EXPECT_NE(message.find(says), std::string::npos) << message;
+    }
+}
+
+TEST(HostOnThisMachineTest, AnswersAgreeWithTheKernel) {
+    TempDir data;
+    Host host({std::nullopt, {}, {"XDG_DATA_HOME=" + data.path}});
+    std::this_thread::sleep_for(150ms);  // every processor counts some ticks
+    const auto usage = host.call("cpuUsage");
+    const auto& summary = usage.at(0);
+    EXPECT_EQ(summary[3].get<int>() + summary[4].get<int>(), 100) << summary;
+    EXPECT_EQ(summary[0].get<int>() + summary[1].get<int>() + summary[2].get<int>(), summary[4].get<int>()) << summary;
+    std::ifstream stat("/proc/stat");
+    std::size_t processors = 0;
+    for (std::string line; std::getline(stat, line);) processors += line.starts_with("cpu") && std::isdigit(line[3]);
+    EXPECT_EQ(usage.at(1).size(), processors);
+    for (const auto& core : usage[1]) EXPECT_TRUE(core[0] >= 0 && core[0] <= 100) << core;
+
+    const auto volumes = host.call("diskUsage");
+    for (const auto& volume : volumes) {
+        const auto icon = host.request("GET", volume.at(5).get<std::string>());
+        EXPECT_EQ(icon.header("Content-Type"), "image/png") << volume;
+        EXPECT_TRUE(icon.body.starts_with("\x89PNG")) << volume;
+    }
+    // "/" on a block device (not an overlay or tmpfs) is the first volume.
+    struct stat rootDevice {};
+    struct statvfs root {};
+    ASSERT_EQ(::stat("/", &rootDevice) | ::statvfs("/", &root), 0);
+    if (fs::exists("/sys/dev/block/" + std::to_string(major(rootDevice.st_dev)) + ":" +
+                   std::to_string(minor(rootDevice.st_dev)))) {
+        ASSERT_FALSE(volumes.empty());
+        EXPECT_EQ(volumes[0][4], "/") << volumes;
+        EXPECT_NEAR(volumes[0][1].get<int>(), 100.0 - 100.0 * double(root.f_bavail) / double(root.f_blocks), 1.5);
+    }
+
+    EXPECT_EQ(host.call("hasNetworkSetupChanged"), true);
+    for (const auto& row : host.call("network")) {
+        EXPECT_NE(row.at(0), "lo") << row;
+        EXPECT_TRUE(fs::exists("/sys/class/net/" + row[0].get<std::string>())) << row;
+        EXPECT_EQ(row[3], "0kb/s") << "the first sample after a rebuild has no rate";
+    }
+    EXPECT_EQ(host.stop(), 0) << host.stderrText();
+}
+
+// Runs a command line: whether it succeeded, and its output.
+std::pair<bool, std::string> run(const std::string& command) {
+    g_autofree char* out = nullptr;
+    g_autofree char* err = nullptr;
+    int status = 0;
+    if (!g_spawn_command_line_sync(command.c_str(), &out, &err, &status, nullptr)) return {false, "cannot run"};
+    std::string output = std::string(out) + err;
+    while (output.ends_with('\n')) output.pop_back();
+    return {g_spawn_check_wait_status(status, nullptr), output};
+}
+
+json mountPaths(const json& volumes) {
+    json paths = json::array();
+    for (const auto& volume : volumes) paths.push_back(volume.at(4));
+    return paths;
+}
+
+TEST(HostMountTest, ALoopMountIsAVolumeOnlyOnAUsbBus) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting needs root";
+    if (!run("unshare --mount true").first) GTEST_SKIP() << "no private mount namespaces here";
+    TempDir scratch, mountPoint("/mnt");
+    fs::create_directories(scratch.path + "/udev/data");
+    Host host({std::nullopt,
+               {},
+               {"VELQUETTE_UDEV_ROOT=" + scratch.path + "/udev", "XDG_DATA_HOME=" + scratch.path},
+               {"/usr/bin/unshare", "--mount", "--propagation", "private"}});
+    const std::string proc = "/proc/" + std::to_string(host.pid), inHost = "nsenter --mount --target " + proc.substr(6);
+    ASSERT_NE(fs::read_symlink("/proc/self/ns/mnt"), fs::read_symlink(proc + "/ns/mnt"));
+    auto mounted = [&](const std::string& in) {
+        return readFile(in + "/mountinfo").find(" " + mountPoint.path + " ") != std::string::npos;
     };
-    for (auto c : {Case{"GET", "/call", "POST"}, Case{"GET", "/batch", "POST"}, Case{"PUT", "/call", "POST"},
-                   Case{"DELETE", "/batch", "POST"}, Case{"POST", "/", "GET, HEAD"},
-                   Case{"PUT", "/index.html", "GET, HEAD"}, Case{"DELETE", "/widget.js", "GET, HEAD"}}) {
-        HttpRequest r{c.method, c.target, {{"Content-Type", "application/json"}}, "{}"};
-        auto response = request(r);
-        EXPECT_EQ(response.status, 405) << c.method << " " << c.target;
-        EXPECT_EQ(response.header("Allow"), c.allow) << c.method << " " << c.target;
+    // The flag the page polls rises for each change, and for nothing after it.
+    auto expectOneDiskChange = [&] {
+        bool rose = false;
+        for (auto end = std::chrono::steady_clock::now() + 5s; !rose && std::chrono::steady_clock::now() < end;
+             std::this_thread::sleep_for(20ms))
+            rose = host.call("hasDiskSetupChanged") == true;
+        EXPECT_TRUE(rose);
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(host.call("hasDiskSetupChanged"), false);
+    };
+    EXPECT_EQ(host.call("hasDiskSetupChanged"), false);
+    const auto before = mountPaths(host.call("diskUsage"));
+
+    for (bool usb : {false, true}) {
+        SCOPED_TRACE(usb ? "a loop device that udev puts on a USB bus" : "a plain loop device: a disk image");
+        const std::string image = scratch.path + (usb ? "/stick.ext4" : "/image.ext4");
+        auto [made, mkfsSays] = run("/usr/sbin/mkfs.ext4 -q -F -L VQTEST " + image + " 4M");
+        ASSERT_TRUE(made) << mkfsSays;
+        auto [attached, device] = run("/usr/sbin/losetup --find --show " + image);
+        if (!attached) GTEST_SKIP() << "no loop device: " << device;
+        if (usb) {
+            const std::string number = readFile("/sys/class/block/" + device.substr(5) + "/dev");
+            std::ofstream(scratch.path + "/udev/data/b" + number.substr(0, number.find('\n')))
+                << "E:ID_BUS=usb\nE:ID_FS_TYPE=ext4\nE:ID_FS_LABEL=VQTEST\n";
+        }
+        auto [ok, mountSays] = run(inHost + " mount -t ext4 -o nosuid,nodev,noexec " + device + " " + mountPoint.path);
+        run("/usr/sbin/losetup --detach " + device);  // from now on it goes with its last user
+        ASSERT_TRUE(ok) << mountSays;
+        EXPECT_TRUE(mounted(proc));
+        EXPECT_FALSE(mounted("/proc/self")) << "the mount leaked into the test's own namespace";
+        expectOneDiskChange();
+
+        const auto volumes = host.call("diskUsage");
+        auto expected = before;
+        if (usb) expected.push_back(mountPoint.path);
+        EXPECT_EQ(mountPaths(volumes), expected) << volumes;
+        if (usb) {
+            EXPECT_EQ(volumes.back()[0], "VQTEST");
+            EXPECT_TRUE(volumes.back()[1] >= 0 && volumes.back()[1] < 50) << volumes;  // ext4 keeps a little
+            EXPECT_EQ(volumes.back()[5], "/icons/volumes/VQTEST.png");
+            EXPECT_TRUE(host.request("GET", "/icons/volumes/VQTEST.png").body.starts_with("\x89PNG"));
+        }
+        auto [unmounted, umountSays] = run(inHost + " umount " + mountPoint.path);
+        ASSERT_TRUE(unmounted) << umountSays;
+        expectOneDiskChange();
+        EXPECT_EQ(mountPaths(host.call("diskUsage")), before);
     }
+    // The host's namespace, and any mount left in it, ends with the host.
+    EXPECT_EQ(host.stop(), 0) << host.stderrText();
 }
 
 }  // namespace
