@@ -3,6 +3,10 @@
 #include <exception>
 #include <vector>
 
+#include "sensors/int_value.h"
+#include "sensors/sensor_sources.h"
+#include "sensors/temperature_units.h"
+
 extern "C" {
 __attribute__((visibility("default"))) std::int32_t updateList = 0;
 }
@@ -55,6 +59,13 @@ Velquette::Velquette(Platform platform) : platform_(std::move(platform)) {
     disksDataMiner = std::make_unique<VQTDataMinerDisks>(platform_.volumes, platform_.registry, platform_.files);
     networkDataMiner = std::make_unique<VQTDataMinerNetwork>(platform_.dynamicStore, platform_.interfaces,
                                                              platform_.clock, platform_.notifications, platform_.log);
+    // Each miner chooses and owns its own source.
+    const std::string bundleFolder = sensorBundleFolder(*platform_.files);
+    tempsDataMiner = std::make_unique<VQTDataMinerTemps>(chooseSensorSource(*platform_.machine, platform_.sensors),
+                                                         platform_.registry, platform_.modules, bundleFolder);
+    fansDataMiner = std::make_unique<VQTDataMinerFans>(chooseSensorSource(*platform_.machine, platform_.sensors),
+                                                       platform_.registry, platform_.modules, platform_.log,
+                                                       bundleFolder);
 
     shouldUpdateSMART = true;
 }
@@ -95,6 +106,30 @@ std::string Velquette::uptime() { return cpuDataMiner->getUptime(); }
 std::string Velquette::load() { return cpuDataMiner->getLoad(); }
 std::string Velquette::processinfo() { return cpuDataMiner->processInfo(); }
 
+Value mergeTemperatureLists(const Value& smartList, const Value& temperatures, int unitCode) {
+    Value merged = Value::array();
+    if (smartList.is_array()) {
+        for (const Value& drive : smartList) {
+            if (!drive.is_object() || !drive.contains("deviceTemp") || !drive.contains("model")) continue;
+            const std::int32_t celsius = intValue(drive["deviceTemp"]);
+            merged.push_back(Value::array({drive["model"], formatTemperature(celsius, unitCode)}));
+        }
+    }
+    if (temperatures.is_array()) merged.insert(merged.end(), temperatures.begin(), temperatures.end());
+    return merged;
+}
+
+Value Velquette::temps(int unitCode) {
+    if (!smartMonitoringEnabled) return tempsDataMiner->getDataSet(unitCode);
+    if (shouldUpdateSMART) shouldUpdateSMART = false;  // the SMART controller's refresh goes here
+    const Value temperatures = tempsDataMiner->getDataSet(unitCode);
+    // No SMART controller yet: no drive entries to put first.
+    const Value smartList = Value::array();
+    return mergeTemperatureLists(smartList, temperatures, unitCode);
+}
+
+Value Velquette::fans() { return fansDataMiner->getDataSet(); }
+
 void Velquette::setNeedsSMARTUpdate() { shouldUpdateSMART = true; }
 
 void Velquette::setShouldMonitorSMARTTemps(int enabled) { smartMonitoringEnabled = (enabled == 1); }
@@ -123,6 +158,10 @@ void Velquette::workspaceChange() {
     diskChange = true;
 }
 
-void Velquette::moduleInstalledNotification() { moduleInstalled = true; }
+void Velquette::moduleInstalledNotification() {
+    tempsDataMiner->moduleInstalled();
+    fansDataMiner->moduleInstalled();
+    moduleInstalled = true;
+}
 
 }  // namespace vq

@@ -15,6 +15,8 @@
 #include "miners/data_set.h"
 #include "platform/platform.h"
 #include "platform/subscription.h"
+#include "sensors/VQTDataMinerFans.h"
+#include "sensors/VQTDataMinerTemps.h"
 
 extern "C" {
 // Set to 1 by the network-change callback, read and cleared by the page
@@ -29,6 +31,11 @@ constexpr const char* kModuleAvailableNotification = "ParquellIntelModuleAvailab
 
 // The network-change callback: any change of links, addresses or routes.
 void networkChangeCallback();
+
+// The merged temperature list: the drive entries of `smartList` (dictionaries
+// holding "deviceTemp" in whole °C and "model"; others are skipped) as
+// [model, text] in the unit, then every row of `temperatures` unchanged.
+Value mergeTemperatureLists(const Value& smartList, const Value& temperatures, int unitCode);
 
 // Where the object puts itself for the page's script.
 class WindowScriptObject {
@@ -55,6 +62,8 @@ public:
     std::string uptime();
     std::string load();
     std::string processinfo();
+    Value temps(int unitCode);
+    Value fans();
     void setNeedsSMARTUpdate();
     void setShouldMonitorSMARTTemps(int enabled);
 
@@ -83,6 +92,8 @@ private:
     std::unique_ptr<VQTDataMinerMemory> memoryDataMiner;
     std::unique_ptr<VQTDataMinerDisks> disksDataMiner;
     std::unique_ptr<VQTDataMinerNetwork> networkDataMiner;
+    std::unique_ptr<VQTDataMinerTemps> tempsDataMiner;
+    std::unique_ptr<VQTDataMinerFans> fansDataMiner;
     std::string icon_directory;
     bool moduleInstalled = false;
     bool diskChange = false;

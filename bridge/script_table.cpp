@@ -84,6 +84,8 @@ const std::vector<ScriptMethod>& table() {
         scriptMethod("memoryUsage", &Velquette::memoryUsage),
         scriptMethod("diskUsage", &Velquette::diskUsage),
         scriptMethod("network", &Velquette::network),
+        scriptMethod("temps", &Velquette::temps),
+        scriptMethod("fans", &Velquette::fans),
         scriptMethod("uptime", &Velquette::uptime),
         scriptMethod("load", &Velquette::load),
         scriptMethod("processinfo", &Velquette::processinfo),

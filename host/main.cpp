@@ -2,6 +2,7 @@
 // plug-in object, its notifiers and the HTTP server are all sources on it.
 
 #include <glib-unix.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "host/host_window.h"
 #include "host/http_server.h"
 #include "host/options.h"
+#include "platform/linux/unique_fd.h"
 #include "platform/platform.h"
 
 #ifndef VELQUETTE_WEB_DIR
@@ -52,6 +54,13 @@ int main(int argc, char** argv) {
     }
     // A reader that went away must not kill the host mid-answer.
     std::signal(SIGPIPE, SIG_IGN);
+    // The plug-in's SMC layer writes its diagnostics to standard output
+    // ("Error: no SMC found" on a machine without an SMC, as soon as the
+    // temperature and fan miners are made). The URL is the line callers read
+    // there, so standard output is kept for it alone and everything else
+    // written to it goes to standard error.
+    vq::linux_platform::UniqueFd urlOutput(::dup(STDOUT_FILENO));
+    if (urlOutput) ::dup2(STDERR_FILENO, STDOUT_FILENO);
 
     // Everything below attaches to this context; declaration order is the
     // reverse of teardown: the server stops before the plug-in object goes,
@@ -88,8 +97,7 @@ int main(int argc, char** argv) {
     auto onInterrupt = quitOnSignal(SIGINT, context.get(), loop.get());
     auto onTerminate = quitOnSignal(SIGTERM, context.get(), loop.get());
 
-    std::printf("%s\n", server->url().c_str());
-    std::fflush(stdout);
+    ::dprintf(urlOutput ? urlOutput.get() : STDOUT_FILENO, "%s\n", server->url().c_str());
 
     g_main_loop_run(loop.get());
 

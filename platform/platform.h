@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "platform/dynamic_store.h"
 #include "platform/file_system.h"
+#include "platform/hardware_sensors.h"
 #include "platform/interface_counters.h"
 #include "platform/io_registry.h"
 #include "platform/machine_info.h"
@@ -16,6 +17,7 @@
 #include "platform/network_change_notifier.h"
 #include "platform/notification_center.h"
 #include "platform/processor_stats.h"
+#include "platform/sensor_module.h"
 #include "platform/system_log.h"
 #include "platform/volumes.h"
 
@@ -35,6 +37,10 @@ struct Platform {
     std::shared_ptr<NotificationCenter> notifications;
     std::shared_ptr<FileSystem> files;
     std::shared_ptr<MachineInfo> machine;
+    // The machine's native temperature and fan readings; null where the
+    // platform has none (the simulated machine).
+    std::shared_ptr<HardwareSensors> sensors;
+    std::shared_ptr<SensorModuleLoader> modules;
 };
 
 // The simulated machine when VELQUETTE_MACHINE names a machine file, else the

@@ -112,6 +112,13 @@ VelquorIntelControllerParquell::~VelquorIntelControllerParquell() {
     }
 }
 
+std::optional<VelquorIntelControllerParquell::KeyPlace> VelquorIntelControllerParquell::placeOfKey(
+    const std::string& key) {
+    for (const TemperatureKey& entry : kTemperatureKeys)
+        if (key == entry.key) return KeyPlace{entry.displayName, entry.priority};
+    return std::nullopt;
+}
+
 void VelquorIntelControllerParquell::setKeys() {
     availableKeys.emplace();
     keyDisplayNames.emplace();

@@ -32,6 +32,13 @@ public:
     std::string getFanName(int index);
     // ["Fan 0", "Fan 1", ...], one per fan the SMC counts.
     Value getFans();
+    // The display name and priority group of a temperature key of the
+    // controller's table ("TC0H" → "CPU A", 1); nullopt for keys outside it.
+    struct KeyPlace {
+        std::string displayName;
+        int priority;
+    };
+    static std::optional<KeyPlace> placeOfKey(const std::string& key);
 
 private:
     bool supported = false;

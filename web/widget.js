@@ -242,19 +242,70 @@
     renderRows($("interface-list"), interfaces, ([name]) => name, makeInterfaceRow, updateInterfaceRow, false);
   }
 
+  // ---- Temperatures and fans ----------------------------------------------
+
+  // The host's unit codes 0, 1 and 2 and their labels. The choice is kept in
+  // localStorage, where the browser allows it.
+  const UNIT_LABELS = ["°C", "°F", "K"];
+  const UNIT_KEY = "velquette.temperatureUnit";
+  let temperatureUnit = (() => {
+    try {
+      const stored = Number(localStorage.getItem(UNIT_KEY));
+      return UNIT_LABELS[stored] ? stored : 0;
+    } catch {
+      return 0;
+    }
+  })();
+
+  function showUnit() { setText("temp-unit", UNIT_LABELS[temperatureUnit]); }
+
+  $("temp-unit").addEventListener("click", () => {
+    temperatureUnit = (temperatureUnit + 1) % UNIT_LABELS.length;
+    try {
+      localStorage.setItem(UNIT_KEY, String(temperatureUnit));
+    } catch {
+      // Without storage the choice lasts until the page reloads.
+    }
+    showUnit();
+  });
+  showUnit();
+
+  const makeReadingRow = () => {
+    const row = element("div", "reading");
+    row.append(element("span", "reading-name"), element("span", "reading-value"));
+    return row;
+  };
+  function updateReadingRow(row, [name, value]) {
+    setNodeText(row.querySelector(".reading-name"), lineText(name));
+    setNodeText(row.querySelector(".reading-value"), lineText(value));
+  }
+
+  // temps and fans answer one [name, text] per sensor. A machine without
+  // sensors answers an empty list: the section is hidden then.
+  function renderReadings(sectionId, listId, items) {
+    const shown = Array.isArray(items) && items.some(Array.isArray);
+    $(sectionId).hidden = !shown;
+    if (shown) renderRows($(listId), items, ([name]) => name, makeReadingRow, updateReadingRow, false);
+  }
+
   // ---- Refresh -----------------------------------------------------------
 
   // Each section names the calls it needs and renders their results. A new
-  // section (temperatures, fans, battery) is one more entry here with its own
-  // render function. The change flags come before the calls whose answers
-  // they affect.
+  // section (battery) is one more entry here with its own render function.
+  // The change flags come before the calls whose answers they affect.
   const sections = [
     { calls: [["cpuUsage"], ["load"], ["uptime"], ["processinfo"]], render: renderCPU },
     { calls: [["memoryUsage"]], render: renderMemory },
     { calls: [["hasDiskSetupChanged"], ["diskUsage"]], render: renderVolumes },
     { calls: [["hasNetworkSetupChanged"], ["network"]], render: renderNetwork },
+    // The unit is read at each refresh, so a switch shows at the next one.
+    {
+      calls: () => [["temps", [temperatureUnit]]],
+      render: ([temps]) => renderReadings("temperatures", "temperature-list", temps),
+    },
+    { calls: [["fans"]], render: ([fans]) => renderReadings("fans", "fan-list", fans) },
   ];
-  const allCalls = sections.flatMap((section) => section.calls);
+  const callsOf = (section) => (typeof section.calls === "function" ? section.calls() : section.calls);
 
   function setConnection(state, detail) {
     const status = $("status");
@@ -267,8 +318,9 @@
   function renderAll(results) {
     let offset = 0;
     for (const section of sections) {
-      const part = results.slice(offset, offset + section.calls.length);
-      offset += section.calls.length;
+      const count = callsOf(section).length;
+      const part = results.slice(offset, offset + count);
+      offset += count;
       try {
         section.render(part);
       } catch (error) {
@@ -280,7 +332,7 @@
 
   async function refresh() {
     try {
-      const results = await window.Velquette.batch(allCalls);
+      const results = await window.Velquette.batch(sections.flatMap(callsOf));
       setConnection("connected");
       renderAll(results);
     } catch (error) {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "platform/linux/dbus_notification_center.h"
+#include "platform/linux/hwmon_sensors.h"
 #include "platform/linux/linux_machine_info.h"
 #include "platform/linux/linux_network.h"
 #include "platform/linux/linux_processor_stats.h"
@@ -15,6 +16,7 @@
 #include "platform/linux/netlink_change_notifier.h"
 #include "platform/linux/posix_file_system.h"
 #include "platform/linux/roots.h"
+#include "platform/linux/sensor_module_loader.h"
 #include "platform/platform.h"
 #include "platform/sim/sim_machine.h"
 
@@ -62,6 +64,8 @@ Platform makeLinuxPlatform(const Roots& roots) {
     platform.files = std::make_shared<PosixFileSystem>(dataHome);
     platform.machine = std::make_shared<LinuxMachineInfo>(roots.sys);
     platform.log = std::make_shared<Syslog>();
+    platform.sensors = makeHwmonSensors(roots.sys);
+    platform.modules = makeSensorModuleLoader(platform.log);
     return platform;
 }
 

@@ -10,6 +10,7 @@
 
 #include "platform/linux/dbus_notification_center.h"
 #include "platform/linux/posix_file_system.h"
+#include "platform/linux/sensor_module_loader.h"
 #include "platform/linux/volume_icons.h"
 
 namespace vq {
@@ -78,12 +79,12 @@ std::optional<std::vector<RegistryEntryId>> SimMachine::matchingServices(const s
 }
 
 std::optional<std::vector<RegistryEntryId>> SimMachine::matchingServicesByName(const std::string& name) {
-    if (!registry) return std::nullopt;
+    if (!registry || registryFailsFor.contains(name)) return std::nullopt;
     return registry->matchingServicesByName(name);
 }
 
 std::optional<nlohmann::json> SimMachine::properties(RegistryEntryId entry) {
-    if (!registry) return std::nullopt;
+    if (!registry || propertiesFail.contains(entry)) return std::nullopt;
     return registry->properties(entry);
 }
 
@@ -315,9 +316,15 @@ std::shared_ptr<SimMachine> loadSimMachine(const json& file) {
             }
             if (e.contains("parent") && !e["parent"].is_null())
                 entry.parent = number<RegistryEntryId>(e["parent"], "registry");
+            if (flag(e, "propertiesFail", "registry")) machine->propertiesFail.insert(entry.id);
             list.push_back(std::move(entry));
         }
         machine->registry.emplace(std::move(list));
+    }
+    if (file.contains("registryFailsFor")) {
+        const json& names = file["registryFailsFor"];
+        if (!names.is_array()) malformed("registryFailsFor", "must be a list of service names");
+        for (const auto& name : names) machine->registryFailsFor.insert(text(name, "registryFailsFor"));
     }
     if (file.contains("dynamicStore")) {
         if (!file["dynamicStore"].is_object()) malformed("dynamicStore", "must be an object of store keys");
@@ -360,6 +367,8 @@ Platform makeSimPlatform(std::shared_ptr<SimMachine> machine, std::shared_ptr<No
     platform.machine = machine;
     const std::string supportDirectory = machine->home ? *machine->home + "/Library/Application Support" : std::string();
     platform.files = std::make_shared<PosixFileSystem>(supportDirectory);
+    // The module is a real file even on a simulated machine.
+    platform.modules = linux_platform::makeSensorModuleLoader(machine);
     return platform;
 }
 

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,10 @@ public:
     std::optional<std::uint64_t> swapTotal;
     std::vector<SimVolume> volumes;
     std::optional<RegistrySnapshot> registry;  // absent: the registry cannot be read
+    // Service names whose matching request fails ("registryFailsFor"), and
+    // entries whose properties cannot be read (an entry's "propertiesFail").
+    std::set<std::string> registryFailsFor;
+    std::set<RegistryEntryId> propertiesFail;
     nlohmann::json dynamicStore = nlohmann::json::object();
     std::vector<std::vector<SimInterface>> interfaceSamples;  // empty: the kernel cannot be asked
     std::vector<std::string> logLines;                        // what went to the system log

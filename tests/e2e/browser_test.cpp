@@ -27,7 +27,8 @@ const std::string kBatchAnswer = R"([{"result":[[10,15,0,75,25],[[31,10.6,20.7,0
   {"result":"0.50, 0.25, 1.00"},{"result":"1d 2h 3m"},{"result":"57 tasks, 213 threads"},
   {"result":["512mb","3.26gb","2.00gb","1.00gb","1.26gb",68.48,"606,682","1.7mil","1.50gb","2.0gb",26.46,42.01]},
   {"result":false},{"result":[["vm",20,"4.00GB","16.00GB","/","/icons/volumes/vm.png"]]},
-  {"result":true},{"result":[["eth0","Ethernet","192.0.2.1","12kb/s","3kb/s","154mb","20mb"]]}])";
+  {"result":true},{"result":[["eth0","Ethernet","192.0.2.1","12kb/s","3kb/s","154mb","20mb"]]},
+  {"result":[]},{"result":[]}])";
 
 // What the page shows: "#id" the text of that element, ".class" the texts of the elements of that class,
 // "@attribute" its values (joined by "|"), and "~pattern" how often the pattern matches.
@@ -47,11 +48,12 @@ const Texts kDeskTexts{
     {".volume-free", "64.00GB|384.00GB|12.00GB"}, {"@data-loaded", "true|true|true"}, {"~no-icon", "0"},
     {".interface-name", "en0|en1"}, {".interface-kind", "Ethernet|Wi-Fi"}, {".interface-in", "200kb/s|2mb/s"},
     {".interface-address", "192.0.2.20|198.51.100.7"}, {".interface-out", "20kb/s|0kb/s"},
-    {".interface-total-in", "154mb|5.00gb"}, {".interface-total-out", "20mb|300mb"}};
+    {".interface-total-in", "154mb|5.00gb"}, {".interface-total-out", "20mb|300mb"},
+    {".reading-name", "CPU A|GPU|Main Fan"}, {".reading-value", "45°|50°|1500rpm"}, {"~<section[^>]* hidden", "0"}};
 // The stand-in host's figures; its icon is missing, so the drawn stand-in shows.
 const Texts kStandInTexts{{"#mem-used-percent", "68"}, {"#mem-wired", "1.26gb"}, {".volume-name", "vm"},
                           {".volume-percent", "20%"}, {"@data-loaded", "false"}, {"~no-icon", "1"},
-                          {".interface-name", "eth0"}, {".interface-in", "12kb/s"}};
+                          {".interface-name", "eth0"}, {".interface-in", "12kb/s"}, {"~<section[^>]* hidden", "2"}};
 
 void expectTexts(const std::string& dom, std::initializer_list<Texts> tables) {
     for (const auto& table : tables)
@@ -180,7 +182,7 @@ protected:
         EXPECT_GE(host.posts.size(), 3u);
         for (const auto& post : host.posts)
             EXPECT_EQ(post, "/batch: cpuUsage load uptime processinfo memoryUsage hasDiskSetupChanged diskUsage "
-                            "hasNetworkSetupChanged network");
+                            "hasNetworkSetupChanged network temps fans");
     }
 
     std::string chromium_, screenshot_;
@@ -188,10 +190,10 @@ protected:
 
 TEST_F(BrowserTest, ShowsEverySectionOfTheSimulatedMachine) {
     Host host({kDeskMachine});
-    expectTexts(load(host.url, "sections-simulated", 720), {kCpuTexts, kDeskTexts, kConnected});
+    expectTexts(load(host.url, "sections-simulated", 840), {kCpuTexts, kDeskTexts, kConnected});
     for (const auto& [colour, least] : {std::pair{kSystem, 200u}, {kUser, 200u}, {kWired, 300u}, {kActive, 500u}})
-        EXPECT_GT(countNear(720, colour), least) << std::hex << colour;
-    EXPECT_EQ(countNear(720, kWarn), 0u);
+        EXPECT_GT(countNear(840, colour), least) << std::hex << colour;
+    EXPECT_EQ(countNear(840, kWarn), 0u);
     EXPECT_EQ(host.stop(), 0) << host.stderrText();
 }
 

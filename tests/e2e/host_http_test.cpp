@@ -232,6 +232,38 @@ std::pair<bool, std::string> run(const std::string& command) {
     return {g_spawn_check_wait_status(status, nullptr), output};
 }
 
+// The sensor module arrives over the session bus while the host runs on an Intel SMC machine: the fans switch to
+// the module's (named through the fan table) and temperatures stay with the SMC. A module file that others may
+// write is refused, and the fans stay the controller's.
+TEST(HostSensorModuleTest, FansSwitchToTheModuleUnlessItsFileIsWorldWritable) {
+    if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) GTEST_SKIP() << "no session bus: run under dbus-run-session";
+    const json controllerFans = json::parse(R"([["Left Fan","1165rpm"],["Right Fan","1250rpm"]])");
+    for (bool worldWritable : {false, true}) {
+        SCOPED_TRACE(worldWritable ? "world-writable module" : "module");
+        Host host({VQ_FIXTURES_DIR "/machines/smc-macbookpro.json"});
+        const json temps = host.call("temps", {1});
+        EXPECT_EQ(temps, json::parse(R"([["CPU A","113°"],["CPU A","113°"],["Ambient","79°"],["GPU","122°"]])"));
+        EXPECT_EQ(host.call("fans"), controllerFans);
+        const fs::path bundle = fs::path(host.volumeIcons()).parent_path() / "Velquor/VelquorIntelSensorsV3.bundle";
+        fs::create_directories(bundle.parent_path());
+        fs::copy(VELQUETTE_SAMPLE_MODULE_DIR, bundle, fs::copy_options::recursive);
+        fs::permissions(bundle / "module.so", worldWritable ? fs::perms::all : fs::perms(0755));
+        bool arrived = false;
+        for (auto end = std::chrono::steady_clock::now() + 10s; !arrived && std::chrono::steady_clock::now() < end;) {
+            // Sent until it is seen: the host's subscription may still be on its way to the bus.
+            ASSERT_TRUE(run("gdbus emit --session --object-path /org/brackwell/Notifications --signal "
+                            "org.brackwell.Notifications.ParquellIntelModuleAvailable").first);
+            std::this_thread::sleep_for(50ms);
+            arrived = host.call("wasIntelModuleInstalled") == true;
+        }
+        ASSERT_TRUE(arrived) << host.stderrText();
+        EXPECT_EQ(host.call("fans"),
+                  worldWritable ? controllerFans : json::parse(R"([["Fan 1","2100rpm"],["Main Fan","1500rpm"]])"));
+        EXPECT_EQ(host.call("temps", {1}), temps);
+        EXPECT_EQ(host.stop(), 0) << host.stderrText();
+    }
+}
+
 json mountPaths(const json& volumes) {
     json paths = json::array();
     for (const auto& volume : volumes) paths.push_back(volume.at(4));
