@@ -66,6 +66,8 @@ Velquette::Velquette(Platform platform) : platform_(std::move(platform)) {
     fansDataMiner = std::make_unique<VQTDataMinerFans>(chooseSensorSource(*platform_.machine, platform_.sensors),
                                                        platform_.registry, platform_.modules, platform_.log,
                                                        bundleFolder);
+    batteryDataMiner =
+        std::make_unique<VQTDataMinerBattery>(platform_.machine, platform_.registry, platform_.powerSources);
 
     shouldUpdateSMART = true;
 }
@@ -129,6 +131,13 @@ Value Velquette::temps(int unitCode) {
 }
 
 Value Velquette::fans() { return fansDataMiner->getDataSet(); }
+
+Value Velquette::battery() {
+    batteryDataMiner->mineData();
+    return batteryDataMiner->getDataSet();
+}
+
+bool Velquette::isLaptop() { return batteryDataMiner->isLaptop(); }
 
 void Velquette::setNeedsSMARTUpdate() { shouldUpdateSMART = true; }
 

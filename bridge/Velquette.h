@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "miners/VQTDataMinerBattery.h"
 #include "miners/VQTDataMinerCPU.h"
 #include "miners/VQTDataMinerDisks.h"
 #include "miners/VQTDataMinerMemory.h"
@@ -64,6 +65,8 @@ public:
     std::string processinfo();
     Value temps(int unitCode);
     Value fans();
+    Value battery();
+    bool isLaptop();
     void setNeedsSMARTUpdate();
     void setShouldMonitorSMARTTemps(int enabled);
 
@@ -94,6 +97,7 @@ private:
     std::unique_ptr<VQTDataMinerNetwork> networkDataMiner;
     std::unique_ptr<VQTDataMinerTemps> tempsDataMiner;
     std::unique_ptr<VQTDataMinerFans> fansDataMiner;
+    std::unique_ptr<VQTDataMinerBattery> batteryDataMiner;
     std::string icon_directory;
     bool moduleInstalled = false;
     bool diskChange = false;

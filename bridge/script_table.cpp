@@ -86,6 +86,8 @@ const std::vector<ScriptMethod>& table() {
         scriptMethod("network", &Velquette::network),
         scriptMethod("temps", &Velquette::temps),
         scriptMethod("fans", &Velquette::fans),
+        scriptMethod("battery", &Velquette::battery),
+        scriptMethod("isLaptop", &Velquette::isLaptop),
         scriptMethod("uptime", &Velquette::uptime),
         scriptMethod("load", &Velquette::load),
         scriptMethod("processinfo", &Velquette::processinfo),

@@ -16,6 +16,7 @@
 #include "platform/mount_notifier.h"
 #include "platform/network_change_notifier.h"
 #include "platform/notification_center.h"
+#include "platform/power_sources.h"
 #include "platform/processor_stats.h"
 #include "platform/sensor_module.h"
 #include "platform/system_log.h"
@@ -41,6 +42,7 @@ struct Platform {
     // platform has none (the simulated machine).
     std::shared_ptr<HardwareSensors> sensors;
     std::shared_ptr<SensorModuleLoader> modules;
+    std::shared_ptr<PowerSources> powerSources;
 };
 
 // The simulated machine when VELQUETTE_MACHINE names a machine file, else the

@@ -288,10 +288,28 @@
     if (shown) renderRows($(listId), items, ([name]) => name, makeReadingRow, updateReadingRow, false);
   }
 
+  // ---- Battery -----------------------------------------------------------
+
+  // isLaptop answers a truth value; battery answers six texts: time, charge
+  // ("87%"), power source, state, cycles, health. Other machines hide it.
+  function renderBattery([laptop, battery]) {
+    const shown = laptop === true && Array.isArray(battery);
+    $("battery").hidden = !shown;
+    if (!shown) return;
+    const [time, charge, source, state, cycles, health] = battery;
+    setText("battery-charge", lineText(charge));
+    $("battery-bar").querySelector(".fill").style.width = `${clampPercent(parseFloat(charge))}%`;
+    setText("battery-time", lineText(time));
+    setText("battery-source", lineText(source));
+    setText("battery-state", lineText(state));
+    setText("battery-cycles", lineText(cycles));
+    setText("battery-health", lineText(health));
+  }
+
   // ---- Refresh -----------------------------------------------------------
 
   // Each section names the calls it needs and renders their results. A new
-  // section (battery) is one more entry here with its own render function.
+  // section is one more entry here with its own render function.
   // The change flags come before the calls whose answers they affect.
   const sections = [
     { calls: [["cpuUsage"], ["load"], ["uptime"], ["processinfo"]], render: renderCPU },
@@ -304,6 +322,7 @@
       render: ([temps]) => renderReadings("temperatures", "temperature-list", temps),
     },
     { calls: [["fans"]], render: ([fans]) => renderReadings("fans", "fan-list", fans) },
+    { calls: [["isLaptop"], ["battery"]], render: renderBattery },
   ];
   const callsOf = (section) => (typeof section.calls === "function" ? section.calls() : section.calls);
 

@@ -4,6 +4,7 @@
 
 #include "platform/linux/file_reading.h"
 #include "platform/linux/linux_storage.h"
+#include "platform/linux/power_supply.h"
 
 namespace vq::linux_platform {
 
@@ -18,6 +19,10 @@ RegistryEntryId mediumIdFor(std::optional<DeviceNumber> number, std::size_t inde
     if (!number) return kUnnumberedBase + 2 * index;
     return ((RegistryEntryId{number->major} << 20 | number->minor) + 1) * 2;
 }
+
+// The battery sits above every disk id.
+constexpr RegistryEntryId kBatteryId = RegistryEntryId{1} << 41;
+constexpr const char* kBatteryName = "AppleSmartBattery";
 
 }  // namespace
 
@@ -66,30 +71,49 @@ bool LinuxIORegistry::refresh() {
     return entries.has_value();
 }
 
-RegistrySnapshot& LinuxIORegistry::current() {
+RegistrySnapshot& LinuxIORegistry::refreshBattery() {
+    std::vector<RegistryEntry> entries;
+    if (auto properties = readCombinedBattery(roots_.sys)) {
+        RegistryEntry battery;
+        battery.id = kBatteryId;
+        battery.classes = {kBatteryName};
+        battery.name = kBatteryName;
+        battery.properties = std::move(*properties);
+        entries.push_back(std::move(battery));
+    }
+    battery_ = std::make_unique<RegistrySnapshot>(std::move(entries));
+    return *battery_;
+}
+
+RegistrySnapshot& LinuxIORegistry::current(RegistryEntryId entry) {
+    if (entry == kBatteryId && battery_) return *battery_;
     if (!snapshot_) refresh();
     return *snapshot_;
 }
 
 std::optional<std::vector<RegistryEntryId>> LinuxIORegistry::matchingServices(const std::string& className,
                                                                               const nlohmann::json& propertyMatch) {
+    if (className == kBatteryName) return refreshBattery().matchingServices(className, propertyMatch);
     if (!refresh()) return std::nullopt;
     return snapshot_->matchingServices(className, propertyMatch);
 }
 
 std::optional<std::vector<RegistryEntryId>> LinuxIORegistry::matchingServicesByName(const std::string& name) {
+    if (name == kBatteryName) return refreshBattery().matchingServicesByName(name);
     if (!refresh()) return std::nullopt;
     return snapshot_->matchingServicesByName(name);
 }
 
-std::optional<nlohmann::json> LinuxIORegistry::properties(RegistryEntryId entry) { return current().properties(entry); }
+std::optional<nlohmann::json> LinuxIORegistry::properties(RegistryEntryId entry) {
+    return current(entry).properties(entry);
+}
 
 bool LinuxIORegistry::conformsTo(RegistryEntryId entry, const std::string& className) {
-    return current().conformsTo(entry, className);
+    return current(entry).conformsTo(entry, className);
 }
 
 std::optional<nlohmann::json> LinuxIORegistry::searchProperty(RegistryEntryId entry, const std::string& key) {
-    return current().searchProperty(entry, key);
+    return current(entry).searchProperty(entry, key);
 }
 
 std::shared_ptr<IORegistry> makeLinuxIORegistry(const Roots& roots) { return std::make_shared<LinuxIORegistry>(roots); }

@@ -1,8 +1,10 @@
 #pragma once
-// The hardware registry of a Linux machine, as far as disks go: for each
-// whole disk of <sys>/block a medium entry ("IOMedia", or "IOCDMedia" /
-// "IODVDMedia" for an optical medium) with its kernel name as "BSD Name",
-// under a drive entry whose "Protocol Characteristics" name the bus.
+// The hardware registry of a Linux machine, as far as disks and the battery
+// go: for each whole disk of <sys>/block a medium entry ("IOMedia", or
+// "IOCDMedia" / "IODVDMedia" for an optical medium) with its kernel name as
+// "BSD Name", under a drive entry whose "Protocol Characteristics" name the
+// bus; and, on a machine with a system battery, one "AppleSmartBattery"
+// entry holding the combined battery of <sys>/class/power_supply.
 
 #include <memory>
 #include <optional>
@@ -28,9 +30,10 @@ class LinuxIORegistry : public IORegistry {
 public:
     explicit LinuxIORegistry(Roots roots) : roots_(std::move(roots)) {}
 
-    // A matching call reads the disks afresh; the entries it returns stay
+    // A matching call reads the disks afresh, or only the battery when it
+    // asks for the battery's class or name; the entries it returns stay
     // valid for the property queries that follow, until the next matching
-    // call.
+    // call of the same kind.
     std::optional<std::vector<RegistryEntryId>> matchingServices(const std::string& className,
                                                                  const nlohmann::json& propertyMatch) override;
     std::optional<std::vector<RegistryEntryId>> matchingServicesByName(const std::string& name) override;
@@ -41,10 +44,13 @@ public:
 private:
     // False when the disks could not be read; the snapshot is empty then.
     bool refresh();
-    RegistrySnapshot& current();
+    RegistrySnapshot& refreshBattery();
+    // The snapshot that holds this entry.
+    RegistrySnapshot& current(RegistryEntryId entry);
 
     Roots roots_;
     std::unique_ptr<RegistrySnapshot> snapshot_;
+    std::unique_ptr<RegistrySnapshot> battery_;
 };
 
 }  // namespace vq::linux_platform

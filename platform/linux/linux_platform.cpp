@@ -18,6 +18,7 @@
 #include "platform/linux/roots.h"
 #include "platform/linux/sensor_module_loader.h"
 #include "platform/platform.h"
+#include "platform/power_sources.h"
 #include "platform/sim/sim_machine.h"
 
 namespace vq {
@@ -44,12 +45,22 @@ public:
     void log(const std::string& line) override { ::syslog(LOG_NOTICE, "%s", line.c_str()); }
 };
 
+// Linux has no power-source descriptions of that family; the battery is
+// served through the registry's battery entry instead.
+class NoPowerSources : public PowerSources {
+public:
+    std::optional<std::vector<nlohmann::json>> powerSourceDescriptions() override {
+        return std::vector<nlohmann::json>{};
+    }
+};
+
 Platform makeLinuxPlatform(const Roots& roots) {
     Platform platform;
     platform.processorStats = std::make_shared<LinuxProcessorStats>(roots.proc);
     platform.memory = makeLinuxMemoryStats(roots);
     platform.volumes = makeLinuxVolumes(roots);
     platform.registry = makeLinuxIORegistry(roots);
+    platform.powerSources = std::make_shared<NoPowerSources>();
     platform.dynamicStore = makeLinuxDynamicStore(roots);
     platform.interfaces = makeLinuxInterfaceCounters(roots);
     platform.clock = std::make_shared<SystemClock>();

@@ -109,6 +109,11 @@ std::optional<nlohmann::json> SimMachine::copyValue(const std::string& key) {
     return dynamicStore[key];
 }
 
+std::optional<std::vector<nlohmann::json>> SimMachine::powerSourceDescriptions() {
+    if (powerSourceSamples.empty()) return std::nullopt;
+    return sampleAt(powerSourceSamples, powerSourceReads_);
+}
+
 std::optional<std::vector<InterfaceRecord>> SimMachine::interfaceList() {
     if (interfaceSamples.empty()) return std::nullopt;
     std::vector<InterfaceRecord> records;
@@ -348,6 +353,22 @@ std::shared_ptr<SimMachine> loadSimMachine(const json& file) {
             machine->interfaceSamples.push_back(std::move(list));
         }
     }
+    if (file.contains("powerSources")) {
+        // A list of descriptions is one fixed sample; a list of such lists is
+        // a sequence of samples.
+        const json& sources = file["powerSources"];
+        if (!sources.is_array()) malformed("powerSources", "must be a list of descriptions or of samples");
+        const bool sampled = !sources.empty() && sources[0].is_array();
+        for (const json& sample : sampled ? sources : json::array({sources})) {
+            if (!sample.is_array()) malformed("powerSources", "samples must be lists of descriptions");
+            std::vector<json> descriptions;
+            for (const json& d : sample) {
+                if (!d.is_object()) malformed("powerSources", "descriptions must be objects");
+                descriptions.push_back(d);
+            }
+            machine->powerSourceSamples.push_back(std::move(descriptions));
+        }
+    }
     return machine;
 }
 
@@ -365,6 +386,7 @@ Platform makeSimPlatform(std::shared_ptr<SimMachine> machine, std::shared_ptr<No
     platform.mounts = machine;
     platform.notifications = notifications ? std::move(notifications) : machine;
     platform.machine = machine;
+    platform.powerSources = machine;
     const std::string supportDirectory = machine->home ? *machine->home + "/Library/Application Support" : std::string();
     platform.files = std::make_shared<PosixFileSystem>(supportDirectory);
     // The module is a real file even on a simulated machine.

@@ -53,6 +53,7 @@ class SimMachine : public ProcessorStats,
                    public MountNotifier,
                    public NotificationCenter,
                    public MachineInfo,
+                   public PowerSources,
                    public std::enable_shared_from_this<SimMachine> {
 public:
     // Values that change between reads are lists; read i answers element
@@ -77,6 +78,8 @@ public:
     nlohmann::json dynamicStore = nlohmann::json::object();
     std::vector<std::vector<SimInterface>> interfaceSamples;  // empty: the kernel cannot be asked
     std::vector<std::string> logLines;                        // what went to the system log
+    // Samples of the power-source descriptions; empty: the information cannot be read.
+    std::vector<std::vector<nlohmann::json>> powerSourceSamples;
 
     // Fires the observers, as the real machine's main loop would.
     void fireNetworkChange();
@@ -126,6 +129,8 @@ public:
     // MachineInfo
     std::optional<std::int32_t> gestalt(std::uint32_t selector) override;
     std::optional<std::string> modelName() override { return model; }
+    // PowerSources
+    std::optional<std::vector<nlohmann::json>> powerSourceDescriptions() override;
 
     std::size_t observerCount() const;
 
@@ -140,6 +145,7 @@ private:
     std::size_t vmReads_ = 0;
     std::size_t interfaceReads_ = 0;
     std::size_t clockReads_ = 0;
+    std::size_t powerSourceReads_ = 0;
     std::uint64_t nextObserverId_ = 1;
     Observers networkObservers_;
     Observers mountObservers_;

@@ -22,13 +22,13 @@ using Texts = std::vector<std::pair<std::string, std::string>>;
 constexpr std::uint32_t kSystem = 0xff7a59, kUser = 0x4cb8ff, kWired = 0xe879f9, kActive = 0x34d399, kWarn = 0xf5b642;
 
 // The stand-in host's answer to every refresh: the desk machine's processor
-// figures, then memory, volumes (with an icon it cannot serve) and network.
+// figures, memory, volumes (with an icon it cannot serve), network, no battery.
 const std::string kBatchAnswer = R"([{"result":[[10,15,0,75,25],[[31,10.6,20.7,0],[20,10.6,10.0,0]]]},
   {"result":"0.50, 0.25, 1.00"},{"result":"1d 2h 3m"},{"result":"57 tasks, 213 threads"},
   {"result":["512mb","3.26gb","2.00gb","1.00gb","1.26gb",68.48,"606,682","1.7mil","1.50gb","2.0gb",26.46,42.01]},
   {"result":false},{"result":[["vm",20,"4.00GB","16.00GB","/","/icons/volumes/vm.png"]]},
   {"result":true},{"result":[["eth0","Ethernet","192.0.2.1","12kb/s","3kb/s","154mb","20mb"]]},
-  {"result":[]},{"result":[]}])";
+  {"result":[]},{"result":[]},{"result":false},{"result":["Unknown","0","Unknown","Unknown","0","0%"]}])";
 
 // What the page shows: "#id" the text of that element, ".class" the texts of the elements of that class,
 // "@attribute" its values (joined by "|"), and "~pattern" how often the pattern matches.
@@ -39,7 +39,7 @@ const Texts kConnected{{"#status", ""}, {"~id=\"status\"[^>]* hidden", "1"}, {"~
 const Texts kDisconnected{{"#status", "disconnected"}, {"~id=\"status\"[^>]* hidden", "0"},
                           {"~<body[^>]*disconnected", "1"}};
 // The desk machine: the disk image is left out, each icon is loaded from the
-// host, and the interfaces come in the kernel's order at the sampled rates.
+// host, the interfaces come in the kernel's order at the sampled rates; no battery.
 const Texts kDeskTexts{
     {"#mem-used-percent", "68"}, {"#mem-free", "512mb"}, {"#mem-used", "3.26gb"}, {"#mem-active", "2.00gb"},
     {"#mem-inactive", "1.00gb"}, {"#mem-wired", "1.26gb"}, {"#mem-pageins", "606,682"}, {"#mem-pageouts", "1.7mil"},
@@ -49,11 +49,12 @@ const Texts kDeskTexts{
     {".interface-name", "en0|en1"}, {".interface-kind", "Ethernet|Wi-Fi"}, {".interface-in", "200kb/s|2mb/s"},
     {".interface-address", "192.0.2.20|198.51.100.7"}, {".interface-out", "20kb/s|0kb/s"},
     {".interface-total-in", "154mb|5.00gb"}, {".interface-total-out", "20mb|300mb"},
-    {".reading-name", "CPU A|GPU|Main Fan"}, {".reading-value", "45°|50°|1500rpm"}, {"~<section[^>]* hidden", "0"}};
+    {".reading-name", "CPU A|GPU|Main Fan"}, {".reading-value", "45°|50°|1500rpm"}, {"~<section[^>]* hidden", "1"},
+    {"~id=\"battery\"[^>]* hidden", "1"}};
 // The stand-in host's figures; its icon is missing, so the drawn stand-in shows.
 const Texts kStandInTexts{{"#mem-used-percent", "68"}, {"#mem-wired", "1.26gb"}, {".volume-name", "vm"},
                           {".volume-percent", "20%"}, {"@data-loaded", "false"}, {"~no-icon", "1"},
-                          {".interface-name", "eth0"}, {".interface-in", "12kb/s"}, {"~<section[^>]* hidden", "2"}};
+                          {".interface-name", "eth0"}, {".interface-in", "12kb/s"}, {"~<section[^>]* hidden", "3"}};
 
 void expectTexts(const std::string& dom, std::initializer_list<Texts> tables) {
     for (const auto& table : tables)
@@ -182,7 +183,7 @@ protected:
         EXPECT_GE(host.posts.size(), 3u);
         for (const auto& post : host.posts)
             EXPECT_EQ(post, "/batch: cpuUsage load uptime processinfo memoryUsage hasDiskSetupChanged diskUsage "
-                            "hasNetworkSetupChanged network temps fans");
+                            "hasNetworkSetupChanged network temps fans isLaptop battery");
     }
 
     std::string chromium_, screenshot_;
@@ -194,6 +195,13 @@ TEST_F(BrowserTest, ShowsEverySectionOfTheSimulatedMachine) {
     for (const auto& [colour, least] : {std::pair{kSystem, 200u}, {kUser, 200u}, {kWired, 300u}, {kActive, 500u}})
         EXPECT_GT(countNear(840, colour), least) << std::hex << colour;
     EXPECT_EQ(countNear(840, kWarn), 0u);
+    EXPECT_EQ(host.stop(), 0) << host.stderrText();
+}
+
+TEST_F(BrowserTest, ShowsTheBatteryOnALaptop) {
+    Host host({VQ_FIXTURES_DIR "/machines/battery-macbook.json"});
+    const Texts shown{{"~id=\"battery\"[^>]* hidden", "0"}, {"#battery-time", "2:05 remaining"}, {"#battery-charge", "86%"}};
+    expectTexts(load(host.url, "battery-laptop", 840), {shown});
     EXPECT_EQ(host.stop(), 0) << host.stderrText();
 }
 

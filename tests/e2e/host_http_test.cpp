@@ -235,6 +235,22 @@ std::pair<bool, std::string> run(const std::string& command) {
 // The sensor module arrives over the session bus while the host runs on an Intel SMC machine: the fans switch to
 // the module's (named through the fan table) and temperatures stay with the SMC. A module file that others may
 // write is refused, and the fans stay the controller's.
+TEST(HostBatteryTest, AnswersTheBatteryOfEachLaptopFamily) {
+    const std::tuple<std::string, bool, std::vector<std::string>> cases[] = {
+        {"battery-macbook", true, {"2:05 remaining", "86%", "Battery", "Draining", "212", "95% (4560mAh)"}},
+        {"battery-powerbook", true,
+         {"0:42 until charged", "76%", "AC Power", "Charging", "388", "93% (4100mAh)", "Charged", "100%", "AC Power",
+          "Charged", "388", "93% (4100mAh)", "1:05 remaining", "99%", "Battery", "Draining", "388", "93% (4100mAh)"}},
+    };
+    for (const auto& [name, laptop, texts] : cases) {
+        Host host({VQ_FIXTURES_DIR "/machines/" + name + ".json"});
+        EXPECT_EQ(host.call("isLaptop"), laptop) << name;
+        for (std::size_t i = 0; i < texts.size(); i += 6)
+            EXPECT_EQ(host.call("battery"), json(std::vector(texts.begin() + i, texts.begin() + i + 6))) << name;
+        EXPECT_EQ(host.stop(), 0) << host.stderrText();
+    }
+}
+
 TEST(HostSensorModuleTest, FansSwitchToTheModuleUnlessItsFileIsWorldWritable) {
     if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) GTEST_SKIP() << "no session bus: run under dbus-run-session";
     const json controllerFans = json::parse(R"([["Left Fan","1165rpm"],["Right Fan","1250rpm"]])");
@@ -332,6 +348,14 @@ TEST(HostMountTest, ALoopMountIsAVolumeOnlyOnAUsbBus) {
         EXPECT_EQ(mountPaths(host.call("diskUsage")), before);
     }
     // The host's namespace, and any mount left in it, ends with the host.
+    EXPECT_EQ(host.stop(), 0) << host.stderrText();
+}
+
+// On a Linux sys tree of a ThinkPad with two batteries (no "MacBook" in its name) the host reads one combined battery.
+TEST(HostOnLinuxSysTree, ATwoBatteryLaptopAnswersItsBattery) {
+    Host host(Launch{std::nullopt, {}, {"VELQUETTE_SYS_ROOT=" VQ_FIXTURES_DIR "/linux/power-thinkpad-two-batteries"}});
+    EXPECT_EQ(host.call("isLaptop"), true);
+    EXPECT_EQ(host.call("battery"), json({"0:54 until charged", "88%", "AC Power", "Charging", "120", "95% (7600mAh)"}));
     EXPECT_EQ(host.stop(), 0) << host.stderrText();
 }
 
