@@ -3,7 +3,7 @@
 #include <exception>
 #include <vector>
 
-#include "sensors/int_value.h"
+#include "miners/int_value.h"
 #include "sensors/sensor_sources.h"
 #include "sensors/temperature_units.h"
 

@@ -1,7 +1,7 @@
 #include "miners/VQTDataMinerBattery.h"
 
 #include "miners/text_format.h"
-#include "sensors/int_value.h"
+#include "miners/int_value.h"
 
 namespace vq {
 namespace {

@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "miners/text_format.h"
-#include "sensors/int_value.h"
+#include "miners/int_value.h"
 #include "sensors/sensor_sources.h"
 #include "sensors/sensor_table.h"
 

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "sensors/int_value.h"
+#include "miners/int_value.h"
 #include "sensors/sensor_sources.h"
 #include "sensors/sensor_table.h"
 #include "sensors/temperature_units.h"

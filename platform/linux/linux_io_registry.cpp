@@ -71,49 +71,56 @@ bool LinuxIORegistry::refresh() {
     return entries.has_value();
 }
 
-RegistrySnapshot& LinuxIORegistry::refreshBattery() {
-    std::vector<RegistryEntry> entries;
-    if (auto properties = readCombinedBattery(roots_.sys)) {
-        RegistryEntry battery;
-        battery.id = kBatteryId;
-        battery.classes = {kBatteryName};
-        battery.name = kBatteryName;
-        battery.properties = std::move(*properties);
-        entries.push_back(std::move(battery));
-    }
-    battery_ = std::make_unique<RegistrySnapshot>(std::move(entries));
-    return *battery_;
+const std::optional<nlohmann::json>& LinuxIORegistry::batteryProperties() {
+    if (!batteryProperties_) batteryProperties_ = readCombinedBattery(roots_.sys);
+    return *batteryProperties_;
 }
 
-RegistrySnapshot& LinuxIORegistry::current(RegistryEntryId entry) {
-    if (entry == kBatteryId && battery_) return *battery_;
+RegistrySnapshot& LinuxIORegistry::current() {
     if (!snapshot_) refresh();
     return *snapshot_;
 }
 
+// Finding the battery reads only the files that tell whether there is one
+// (the laptop test asks on every refresh); its properties are read on the
+// first question after that and kept until the next search.
+std::optional<std::vector<RegistryEntryId>> LinuxIORegistry::matchingBattery() {
+    batteryProperties_.reset();
+    if (!hasSystemBattery(roots_.sys)) return std::vector<RegistryEntryId>{};
+    return std::vector<RegistryEntryId>{kBatteryId};
+}
+
 std::optional<std::vector<RegistryEntryId>> LinuxIORegistry::matchingServices(const std::string& className,
                                                                               const nlohmann::json& propertyMatch) {
-    if (className == kBatteryName) return refreshBattery().matchingServices(className, propertyMatch);
+    if (className == kBatteryName && propertyMatch.empty()) return matchingBattery();
     if (!refresh()) return std::nullopt;
     return snapshot_->matchingServices(className, propertyMatch);
 }
 
 std::optional<std::vector<RegistryEntryId>> LinuxIORegistry::matchingServicesByName(const std::string& name) {
-    if (name == kBatteryName) return refreshBattery().matchingServicesByName(name);
+    if (name == kBatteryName) return matchingBattery();
     if (!refresh()) return std::nullopt;
     return snapshot_->matchingServicesByName(name);
 }
 
 std::optional<nlohmann::json> LinuxIORegistry::properties(RegistryEntryId entry) {
-    return current(entry).properties(entry);
+    if (entry == kBatteryId) return batteryProperties();
+    return current().properties(entry);
 }
 
 bool LinuxIORegistry::conformsTo(RegistryEntryId entry, const std::string& className) {
-    return current(entry).conformsTo(entry, className);
+    if (entry == kBatteryId) return className == kBatteryName;
+    return current().conformsTo(entry, className);
 }
 
 std::optional<nlohmann::json> LinuxIORegistry::searchProperty(RegistryEntryId entry, const std::string& key) {
-    return current(entry).searchProperty(entry, key);
+    if (entry == kBatteryId) {
+        // The battery has no parent: only its own properties can answer.
+        const auto& own = batteryProperties();
+        if (!own || !own->contains(key)) return std::nullopt;
+        return own->at(key);
+    }
+    return current().searchProperty(entry, key);
 }
 
 std::shared_ptr<IORegistry> makeLinuxIORegistry(const Roots& roots) { return std::make_shared<LinuxIORegistry>(roots); }

@@ -30,10 +30,11 @@ class LinuxIORegistry : public IORegistry {
 public:
     explicit LinuxIORegistry(Roots roots) : roots_(std::move(roots)) {}
 
-    // A matching call reads the disks afresh, or only the battery when it
-    // asks for the battery's class or name; the entries it returns stay
+    // A matching call reads the disks afresh; the entries it returns stay
     // valid for the property queries that follow, until the next matching
-    // call of the same kind.
+    // call. The battery's class or name only looks for a system battery; its
+    // properties are read when first asked for and kept until the next
+    // battery search.
     std::optional<std::vector<RegistryEntryId>> matchingServices(const std::string& className,
                                                                  const nlohmann::json& propertyMatch) override;
     std::optional<std::vector<RegistryEntryId>> matchingServicesByName(const std::string& name) override;
@@ -44,13 +45,14 @@ public:
 private:
     // False when the disks could not be read; the snapshot is empty then.
     bool refresh();
-    RegistrySnapshot& refreshBattery();
-    // The snapshot that holds this entry.
-    RegistrySnapshot& current(RegistryEntryId entry);
+    RegistrySnapshot& current();
+    std::optional<std::vector<RegistryEntryId>> matchingBattery();
+    const std::optional<nlohmann::json>& batteryProperties();
 
     Roots roots_;
     std::unique_ptr<RegistrySnapshot> snapshot_;
-    std::unique_ptr<RegistrySnapshot> battery_;
+    // Unset until asked for after a battery search; then the reading.
+    std::optional<std::optional<nlohmann::json>> batteryProperties_;
 };
 
 }  // namespace vq::linux_platform

@@ -166,7 +166,7 @@ std::optional<nlohmann::json> combinedBattery(const std::vector<SupplyAttributes
     return properties;
 }
 
-std::vector<SupplyAttributes> readPowerSupplies(const std::string& sysRoot) {
+std::vector<SupplyAttributes> readPowerSupplies(const std::string& sysRoot, SupplyDetail detail) {
     const std::string classDir = sysRoot + "/class/power_supply/";
     auto names = listDirectory(classDir).value_or(std::vector<std::string>{});
     std::sort(names.begin(), names.end());
@@ -183,8 +183,11 @@ std::vector<SupplyAttributes> readPowerSupplies(const std::string& sysRoot) {
             read("online");
         } else if (type == "Battery") {
             read("scope");
-            if (text(supply, "scope") != "Device")
-                for (const std::string& file : batteryAttributeNames()) read(file);
+            if (text(supply, "scope") != "Device") {
+                if (detail == SupplyDetail::Presence) read("present");
+                else
+                    for (const std::string& file : batteryAttributeNames()) read(file);
+            }
         }
         supplies.push_back(std::move(supply));
     }

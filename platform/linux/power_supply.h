@@ -26,11 +26,21 @@ using SupplyAttributes = std::map<std::string, std::string, std::less<>>;
 // present system battery.
 std::optional<nlohmann::json> combinedBattery(const std::vector<SupplyAttributes>& supplies);
 
+// How much of a battery readPowerSupplies reads: only what tells whether it
+// is a present system battery, or every attribute the combined battery uses.
+enum class SupplyDetail { Presence, Full };
+
 // The attribute files of every supply under <sys>/class/power_supply, in
 // name order: "type", and "online" for a Mains or USB supply, or the battery
 // attributes for a Battery one (only "scope" when that says "Device").
 // Files that cannot be read are missing from the map.
-std::vector<SupplyAttributes> readPowerSupplies(const std::string& sysRoot);
+std::vector<SupplyAttributes> readPowerSupplies(const std::string& sysRoot, SupplyDetail detail = SupplyDetail::Full);
+
+// Whether the machine has a present system battery, from the few files that
+// decide it.
+inline bool hasSystemBattery(const std::string& sysRoot) {
+    return combinedBattery(readPowerSupplies(sysRoot, SupplyDetail::Presence)).has_value();
+}
 
 // The file names readPowerSupplies reads for a system battery.
 const std::vector<std::string>& batteryAttributeNames();
