@@ -68,6 +68,7 @@ Velquette::Velquette(Platform platform) : platform_(std::move(platform)) {
                                                        bundleFolder);
     batteryDataMiner =
         std::make_unique<VQTDataMinerBattery>(platform_.machine, platform_.registry, platform_.powerSources);
+    smartController = std::make_unique<VQTSmartController>(platform_.registry, platform_.smartDrives, platform_.volumes);
 
     shouldUpdateSMART = true;
 }
@@ -123,11 +124,12 @@ Value mergeTemperatureLists(const Value& smartList, const Value& temperatures, i
 
 Value Velquette::temps(int unitCode) {
     if (!smartMonitoringEnabled) return tempsDataMiner->getDataSet(unitCode);
-    if (shouldUpdateSMART) shouldUpdateSMART = false;  // the SMART controller's refresh goes here
+    if (shouldUpdateSMART) {
+        shouldUpdateSMART = false;
+        smartController->update();
+    }
     const Value temperatures = tempsDataMiner->getDataSet(unitCode);
-    // No SMART controller yet: no drive entries to put first.
-    const Value smartList = Value::array();
-    return mergeTemperatureLists(smartList, temperatures, unitCode);
+    return mergeTemperatureLists(smartController->getDataSet(), temperatures, unitCode);
 }
 
 Value Velquette::fans() { return fansDataMiner->getDataSet(); }

@@ -18,6 +18,7 @@
 #include "platform/subscription.h"
 #include "sensors/VQTDataMinerFans.h"
 #include "sensors/VQTDataMinerTemps.h"
+#include "sensors/VQTSmartController.h"
 
 extern "C" {
 // Set to 1 by the network-change callback, read and cleared by the page
@@ -98,6 +99,7 @@ private:
     std::unique_ptr<VQTDataMinerTemps> tempsDataMiner;
     std::unique_ptr<VQTDataMinerFans> fansDataMiner;
     std::unique_ptr<VQTDataMinerBattery> batteryDataMiner;
+    std::unique_ptr<VQTSmartController> smartController;
     std::string icon_directory;
     bool moduleInstalled = false;
     bool diskChange = false;

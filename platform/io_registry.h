@@ -26,7 +26,7 @@ struct RegistryEntry {
 class IORegistry {
 public:
     virtual ~IORegistry() = default;
-    // Entries that conform to `className` and hold every key/value of
+    // Entries that conform to `className` ("IOService": every entry) and hold every key/value of
     // `propertyMatch` (an object). nullopt when the registry cannot be read.
     virtual std::optional<std::vector<RegistryEntryId>> matchingServices(const std::string& className,
                                                                          const nlohmann::json& propertyMatch) = 0;
@@ -35,6 +35,9 @@ public:
     virtual bool conformsTo(RegistryEntryId entry, const std::string& className) = 0;
     // The property on the entry itself or, failing that, on the nearest parent.
     virtual std::optional<nlohmann::json> searchProperty(RegistryEntryId entry, const std::string& key) = 0;
+    // The property on the entry itself or, failing that, on the first of its
+    // descendants that holds it, depth first.
+    virtual std::optional<nlohmann::json> searchPropertyBelow(RegistryEntryId entry, const std::string& key) = 0;
 };
 
 // A registry over a fixed list of entries, taken afresh for each query by
@@ -49,6 +52,7 @@ public:
     std::optional<nlohmann::json> properties(RegistryEntryId entry) override;
     bool conformsTo(RegistryEntryId entry, const std::string& className) override;
     std::optional<nlohmann::json> searchProperty(RegistryEntryId entry, const std::string& key) override;
+    std::optional<nlohmann::json> searchPropertyBelow(RegistryEntryId entry, const std::string& key) override;
 
     const std::vector<RegistryEntry>& entries() const { return entries_; }
 

@@ -19,6 +19,7 @@
 #include "platform/power_sources.h"
 #include "platform/processor_stats.h"
 #include "platform/sensor_module.h"
+#include "platform/smart_drives.h"
 #include "platform/system_log.h"
 #include "platform/volumes.h"
 
@@ -43,6 +44,8 @@ struct Platform {
     std::shared_ptr<HardwareSensors> sensors;
     std::shared_ptr<SensorModuleLoader> modules;
     std::shared_ptr<PowerSources> powerSources;
+    // The first disk's SMART client; null where there is none.
+    std::shared_ptr<SmartDrives> smartDrives;
 };
 
 // The simulated machine when VELQUETTE_MACHINE names a machine file, else the

@@ -13,7 +13,9 @@ std::optional<std::vector<RegistryEntryId>> RegistrySnapshot::matchingServices(c
                                                                                const nlohmann::json& propertyMatch) {
     std::vector<RegistryEntryId> matches;
     for (const RegistryEntry& entry : entries_) {
-        if (std::find(entry.classes.begin(), entry.classes.end(), className) == entry.classes.end()) continue;
+        if (className != "IOService" &&
+            std::find(entry.classes.begin(), entry.classes.end(), className) == entry.classes.end())
+            continue;
         bool all = true;
         if (propertyMatch.is_object()) {
             for (const auto& [key, value] : propertyMatch.items()) {
@@ -53,6 +55,25 @@ std::optional<nlohmann::json> RegistrySnapshot::searchProperty(RegistryEntryId i
     for (std::size_t steps = 0; entry && steps <= entries_.size(); ++steps) {
         if (entry->properties.contains(key)) return entry->properties[key];
         entry = entry->parent ? find(*entry->parent) : nullptr;
+    }
+    return std::nullopt;
+}
+
+std::optional<nlohmann::json> RegistrySnapshot::searchPropertyBelow(RegistryEntryId id, const std::string& key) {
+    // Depth first with an explicit stack; each entry is visited at most once,
+    // so a parent cycle in a bad machine file cannot loop forever.
+    std::vector<const RegistryEntry*> stack;
+    if (const RegistryEntry* entry = find(id)) stack.push_back(entry);
+    std::vector<RegistryEntryId> visited;
+    while (!stack.empty()) {
+        const RegistryEntry* entry = stack.back();
+        stack.pop_back();
+        if (std::find(visited.begin(), visited.end(), entry->id) != visited.end()) continue;
+        visited.push_back(entry->id);
+        if (entry->properties.contains(key)) return entry->properties[key];
+        // Children go on in reverse, so the first child is searched first.
+        for (auto it = entries_.rbegin(); it != entries_.rend(); ++it)
+            if (it->parent == entry->id) stack.push_back(&*it);
     }
     return std::nullopt;
 }

@@ -270,6 +270,54 @@
   });
   showUnit();
 
+  // The start-up disk's temperature comes from the drive itself, so it is
+  // asked for afresh only every DRIVE_REFRESH_MS; the choice is kept like the
+  // unit. Once a disk entry was seen, the section stays up so that the
+  // switch can be turned on again.
+  const DRIVES_KEY = "velquette.driveTemperatures";
+  const DRIVE_REFRESH_MS = 60000;
+  let driveTemperatures = (() => {
+    try {
+      return localStorage.getItem(DRIVES_KEY) !== "0";
+    } catch {
+      return true;
+    }
+  })();
+  let lastDriveRefresh = -Infinity;
+  let drivesSeen = false;
+
+  function showDrives() { $("temp-drives").setAttribute("aria-pressed", String(driveTemperatures)); }
+
+  $("temp-drives").addEventListener("click", () => {
+    driveTemperatures = !driveTemperatures;
+    lastDriveRefresh = -Infinity;
+    try {
+      localStorage.setItem(DRIVES_KEY, driveTemperatures ? "1" : "0");
+    } catch {
+      // Without storage the choice lasts until the page reloads.
+    }
+    showDrives();
+  });
+  showDrives();
+
+  function temperatureCalls() {
+    const calls = [["setShouldMonitorSMARTTemps", [driveTemperatures ? 1 : 0]]];
+    const now = performance.now();
+    if (driveTemperatures && now - lastDriveRefresh >= DRIVE_REFRESH_MS) {
+      lastDriveRefresh = now;
+      calls.push(["setNeedsSMARTUpdate"]);
+    }
+    calls.push(["temps", [temperatureUnit]]);
+    return calls;
+  }
+
+  function renderTemperatures(results) {
+    const temps = results[results.length - 1];
+    if (driveTemperatures && Array.isArray(temps) && temps.some((t) => Array.isArray(t) && /^HD: /.test(t[0])))
+      drivesSeen = true;
+    renderReadings("temperatures", "temperature-list", temps, drivesSeen);
+  }
+
   const makeReadingRow = () => {
     const row = element("div", "reading");
     row.append(element("span", "reading-name"), element("span", "reading-value"));
@@ -282,10 +330,10 @@
 
   // temps and fans answer one [name, text] per sensor. A machine without
   // sensors answers an empty list: the section is hidden then.
-  function renderReadings(sectionId, listId, items) {
-    const shown = Array.isArray(items) && items.some(Array.isArray);
-    $(sectionId).hidden = !shown;
-    if (shown) renderRows($(listId), items, ([name]) => name, makeReadingRow, updateReadingRow, false);
+  function renderReadings(sectionId, listId, items, keepShown = false) {
+    const rows = Array.isArray(items) ? items.filter(Array.isArray) : [];
+    $(sectionId).hidden = rows.length === 0 && !keepShown;
+    renderRows($(listId), rows, ([name]) => name, makeReadingRow, updateReadingRow, false);
   }
 
   // ---- Battery -----------------------------------------------------------
@@ -316,11 +364,9 @@
     { calls: [["memoryUsage"]], render: renderMemory },
     { calls: [["hasDiskSetupChanged"], ["diskUsage"]], render: renderVolumes },
     { calls: [["hasNetworkSetupChanged"], ["network"]], render: renderNetwork },
-    // The unit is read at each refresh, so a switch shows at the next one.
-    {
-      calls: () => [["temps", [temperatureUnit]]],
-      render: ([temps]) => renderReadings("temperatures", "temperature-list", temps),
-    },
+    // The unit and the disk switch are read at each refresh, so a change
+    // shows at the next one.
+    { calls: temperatureCalls, render: renderTemperatures },
     { calls: [["fans"]], render: ([fans]) => renderReadings("fans", "fan-list", fans) },
     { calls: [["isLaptop"], ["battery"]], render: renderBattery },
   ];
@@ -334,10 +380,12 @@
     status.title = detail || "";
   }
 
-  function renderAll(results) {
+  // `counts` holds how many calls each section put into the batch, since a
+  // section's calls may differ from one refresh to the next.
+  function renderAll(results, counts) {
     let offset = 0;
-    for (const section of sections) {
-      const count = callsOf(section).length;
+    for (const [index, section] of sections.entries()) {
+      const count = counts[index];
       const part = results.slice(offset, offset + count);
       offset += count;
       try {
@@ -351,9 +399,10 @@
 
   async function refresh() {
     try {
-      const results = await window.Velquette.batch(sections.flatMap(callsOf));
+      const calls = sections.map(callsOf);
+      const results = await window.Velquette.batch(calls.flat());
       setConnection("connected");
-      renderAll(results);
+      renderAll(results, calls.map((c) => c.length));
     } catch (error) {
       setConnection(error.status ? "error" : "disconnected", error.message);
     } finally {

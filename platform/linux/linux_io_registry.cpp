@@ -35,6 +35,11 @@ std::vector<RegistryEntry> diskRegistryEntries(const DriveFacts& facts, Registry
     nlohmann::json characteristics = nlohmann::json::object();
     if (const auto bus = physicalInterconnect(facts)) characteristics["Physical Interconnect"] = *bus;
     drive.properties = {{"Protocol Characteristics", characteristics}};
+    // Drives that can answer ATA SMART commands (through SCSI-ATA translation)
+    // or report their temperature the way NVMe drives do. USB bridges are left
+    // out: some hang on pass-through commands they do not understand.
+    if (const auto bus = physicalInterconnect(facts); bus && (*bus == "ATA" || *bus == "SCSI" || *bus == "NVMe"))
+        drive.properties["SMART Capable"] = true;
 
     RegistryEntry medium;
     medium.id = mediumId;
@@ -121,6 +126,11 @@ std::optional<nlohmann::json> LinuxIORegistry::searchProperty(RegistryEntryId en
         return own->at(key);
     }
     return current().searchProperty(entry, key);
+}
+
+std::optional<nlohmann::json> LinuxIORegistry::searchPropertyBelow(RegistryEntryId entry, const std::string& key) {
+    if (entry == kBatteryId) return searchProperty(entry, key);
+    return current().searchPropertyBelow(entry, key);
 }
 
 std::shared_ptr<IORegistry> makeLinuxIORegistry(const Roots& roots) { return std::make_shared<LinuxIORegistry>(roots); }

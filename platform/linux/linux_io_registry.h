@@ -41,6 +41,7 @@ public:
     std::optional<nlohmann::json> properties(RegistryEntryId entry) override;
     bool conformsTo(RegistryEntryId entry, const std::string& className) override;
     std::optional<nlohmann::json> searchProperty(RegistryEntryId entry, const std::string& key) override;
+    std::optional<nlohmann::json> searchPropertyBelow(RegistryEntryId entry, const std::string& key) override;
 
 private:
     // False when the disks could not be read; the snapshot is empty then.

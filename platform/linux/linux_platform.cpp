@@ -11,6 +11,7 @@
 #include "platform/linux/linux_machine_info.h"
 #include "platform/linux/linux_network.h"
 #include "platform/linux/linux_processor_stats.h"
+#include "platform/linux/linux_smart_drives.h"
 #include "platform/linux/linux_storage.h"
 #include "platform/linux/mountinfo_notifier.h"
 #include "platform/linux/netlink_change_notifier.h"
@@ -29,6 +30,7 @@ Roots Roots::fromEnvironment() {
     if (const char* proc = std::getenv("VELQUETTE_PROC_ROOT"); proc && *proc) roots.proc = proc;
     if (const char* sys = std::getenv("VELQUETTE_SYS_ROOT"); sys && *sys) roots.sys = sys;
     if (const char* udev = std::getenv("VELQUETTE_UDEV_ROOT"); udev && *udev) roots.udev = udev;
+    if (const char* dev = std::getenv("VELQUETTE_DEV_ROOT"); dev && *dev) roots.dev = dev;
     return roots;
 }
 
@@ -60,6 +62,7 @@ Platform makeLinuxPlatform(const Roots& roots) {
     platform.memory = makeLinuxMemoryStats(roots);
     platform.volumes = makeLinuxVolumes(roots);
     platform.registry = makeLinuxIORegistry(roots);
+    platform.smartDrives = makeLinuxSmartDrives(roots, platform.volumes);
     platform.powerSources = std::make_shared<NoPowerSources>();
     platform.dynamicStore = makeLinuxDynamicStore(roots);
     platform.interfaces = makeLinuxInterfaceCounters(roots);

@@ -9,9 +9,10 @@ struct Roots {
     std::string proc = "/proc";
     std::string sys = "/sys";
     std::string udev = "/run/udev";
+    std::string dev = "/dev";
 
-    // VELQUETTE_PROC_ROOT, VELQUETTE_SYS_ROOT and VELQUETTE_UDEV_ROOT, each
-    // defaulting to the real location.
+    // VELQUETTE_PROC_ROOT, VELQUETTE_SYS_ROOT, VELQUETTE_UDEV_ROOT and
+    // VELQUETTE_DEV_ROOT, each defaulting to the real location.
     static Roots fromEnvironment();
 };
 

@@ -97,6 +97,11 @@ std::optional<nlohmann::json> SimMachine::searchProperty(RegistryEntryId entry, 
     return registry->searchProperty(entry, key);
 }
 
+std::optional<nlohmann::json> SimMachine::searchPropertyBelow(RegistryEntryId entry, const std::string& key) {
+    if (!registry) return std::nullopt;
+    return registry->searchPropertyBelow(entry, key);
+}
+
 double SimMachine::timeIntervalSince1970() {
     if (clockSamples.empty()) return static_cast<double>(g_get_real_time()) / G_USEC_PER_SEC;
     return sampleAt(clockSamples, clockReads_);
@@ -369,6 +374,7 @@ std::shared_ptr<SimMachine> loadSimMachine(const json& file) {
             machine->powerSourceSamples.push_back(std::move(descriptions));
         }
     }
+    if (file.contains("smart")) machine->smart = loadSimSmart(file["smart"]);
     return machine;
 }
 
@@ -387,6 +393,7 @@ Platform makeSimPlatform(std::shared_ptr<SimMachine> machine, std::shared_ptr<No
     platform.notifications = notifications ? std::move(notifications) : machine;
     platform.machine = machine;
     platform.powerSources = machine;
+    platform.smartDrives = machine->smart;
     const std::string supportDirectory = machine->home ? *machine->home + "/Library/Application Support" : std::string();
     platform.files = std::make_shared<PosixFileSystem>(supportDirectory);
     // The module is a real file even on a simulated machine.

@@ -18,6 +18,7 @@
 #include "platform/platform.h"
 #include "platform/dynamic_store.h"
 #include "platform/interface_counters.h"
+#include "platform/sim/sim_smart.h"
 #include "platform/system_log.h"
 
 namespace vq {
@@ -80,6 +81,7 @@ public:
     std::vector<std::string> logLines;                        // what went to the system log
     // Samples of the power-source descriptions; empty: the information cannot be read.
     std::vector<std::vector<nlohmann::json>> powerSourceSamples;
+    std::shared_ptr<SimSmart> smart;  // null: the first disk has no SMART client
 
     // Fires the observers, as the real machine's main loop would.
     void fireNetworkChange();
@@ -110,6 +112,7 @@ public:
     std::optional<nlohmann::json> properties(RegistryEntryId entry) override;
     bool conformsTo(RegistryEntryId entry, const std::string& className) override;
     std::optional<nlohmann::json> searchProperty(RegistryEntryId entry, const std::string& key) override;
+    std::optional<nlohmann::json> searchPropertyBelow(RegistryEntryId entry, const std::string& key) override;
     // DynamicStore
     std::optional<nlohmann::json> copyValue(const std::string& key) override;
     // InterfaceCounters

@@ -359,5 +359,27 @@ TEST(HostOnLinuxSysTree, ATwoBatteryLaptopAnswersItsBattery) {
     EXPECT_EQ(host.stop(), 0) << host.stderrText();
 }
 
+TEST(HostSmartTest, TheFirstDiskLeadsTheTemperaturesOnceAskedFor) {
+    TempDir noDevices;
+    const std::pair<Launch, json> cases[] = {
+        {Launch{VQ_FIXTURES_DIR "/machines/smart-disk0.json"}, {"HD: Workhorse", "95°"}},
+        {Launch{std::nullopt,
+                {},
+                {"VELQUETTE_SYS_ROOT=" VQ_FIXTURES_DIR "/linux/smart-drives/sys",
+                 "VELQUETTE_PROC_ROOT=" VQ_FIXTURES_DIR "/linux/smart-drives/proc-nvme",
+                 "VELQUETTE_DEV_ROOT=" + noDevices.path}},
+         {"HD: " + std::string(g_get_host_name()), "101°"}},
+    };
+    for (const auto& [launch, first] : cases) {
+        Host host(launch);
+        const json plain = host.call("temps", {1});
+        host.call("setShouldMonitorSMARTTemps", {1});
+        const json merged = host.call("temps", {1});
+        ASSERT_EQ(merged.size(), plain.size() + 1) << merged;
+        EXPECT_EQ(merged[0], first);
+        EXPECT_EQ(host.stop(), 0) << host.stderrText();
+    }
+}
+
 }  // namespace
 }  // namespace vq::e2e

@@ -1,0 +1,93 @@
+#include "platform/sim/sim_smart.h"
+
+#include <set>
+#include <stdexcept>
+
+namespace vq {
+namespace {
+
+[[noreturn]] void malformed(const std::string& what) { throw std::runtime_error("machine file: \"smart\" " + what); }
+
+std::optional<int> hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return std::nullopt;
+}
+
+// 1024 hex digits; spaces and newlines between them are allowed.
+AtaBlock block(const nlohmann::json& value, const char* name) {
+    if (!value.is_string()) malformed(std::string("\"") + name + "\" must be a hex string");
+    AtaBlock out{};
+    std::size_t digits = 0;
+    for (char c : value.get<std::string>()) {
+        if (c == ' ' || c == '\n') continue;
+        const auto digit = hexDigit(c);
+        if (!digit || digits >= 2 * out.size())
+            malformed(std::string("\"") + name + "\" must hold exactly 512 bytes in hex");
+        out[digits / 2] = static_cast<std::uint8_t>(out[digits / 2] << 4 | *digit);
+        ++digits;
+    }
+    if (digits != 2 * out.size()) malformed(std::string("\"") + name + "\" must hold exactly 512 bytes in hex");
+    return out;
+}
+
+class SimSmartInterface : public SmartInterface {
+public:
+    explicit SimSmartInterface(std::shared_ptr<SimSmart> drive) : drive_(std::move(drive)) {}
+
+    int getATAIdentifyData(AtaBlock& out) override {
+        if (step("identify") != 0 || !drive_->identify) return kSmartStepFailed;
+        out = *drive_->identify;
+        return 0;
+    }
+    int SMARTEnableDisableOperations(bool enable) override { return step(enable ? "enable on" : "enable off"); }
+    int SMARTEnableDisableAutosave(bool enable) override { return step(enable ? "autosave on" : "autosave off"); }
+    int SMARTReturnStatus(bool& exceeded) override {
+        exceeded = false;
+        return step("returnStatus");
+    }
+    int SMARTExecuteOffLineImmediate(bool) override { return step("offline"); }
+    int SMARTReadData(AtaBlock& out) override {
+        if (step("readData") != 0 || !drive_->smartData) return kSmartStepFailed;
+        out = *drive_->smartData;
+        return 0;
+    }
+    int SMARTValidateReadData(const AtaBlock&) override { return step("validate"); }
+
+private:
+    // Records the operation; the failing step answers an error (both its
+    // "on" and "off" forms).
+    int step(const std::string& operation) {
+        drive_->operations.push_back(operation);
+        const std::string name = operation.substr(0, operation.find(' '));
+        return name == drive_->failStep ? kSmartStepFailed : 0;
+    }
+    std::shared_ptr<SimSmart> drive_;
+};
+
+}  // namespace
+
+SmartPlugIn SimSmart::createPlugIn(RegistryEntryId, const std::string& bsdName) {
+    operations.push_back("plugIn " + bsdName);
+    if (failStep == "plugIn") return {kSmartStepFailed, nullptr};
+    if (failStep == "interface") return {0, nullptr};
+    return {0, std::make_unique<SimSmartInterface>(shared_from_this())};
+}
+
+std::shared_ptr<SimSmart> loadSimSmart(const nlohmann::json& smart) {
+    static const std::set<std::string> steps = {"plugIn", "interface", "identify", "enable",
+                                                "autosave", "returnStatus", "readData", "validate"};
+    if (!smart.is_object()) malformed("must be an object");
+    auto drive = std::make_shared<SimSmart>();
+    if (smart.contains("identify")) drive->identify = block(smart["identify"], "identify");
+    if (smart.contains("smartData")) drive->smartData = block(smart["smartData"], "smartData");
+    if (smart.contains("failStep")) {
+        if (!smart["failStep"].is_string() || !steps.contains(smart["failStep"].get<std::string>()))
+            malformed("\"failStep\" must name a step");
+        drive->failStep = smart["failStep"].get<std::string>();
+    }
+    return drive;
+}
+
+}  // namespace vq

@@ -1,0 +1,50 @@
+#pragma once
+// A drive's ATA SMART operations, as the SMART controller calls them. Each
+// answers a status: 0 for success, an IOKit-style error otherwise.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/io_registry.h"
+
+namespace vq {
+
+using AtaBlock = std::array<std::uint8_t, 512>;
+
+// kIOReturnError and kIOReturnUnsupported: what a refused step answers.
+constexpr int kSmartStepFailed = static_cast<int>(0xE00002BC);
+constexpr int kSmartStepUnsupported = static_cast<int>(0xE00002C7);
+
+class SmartInterface {
+public:
+    virtual ~SmartInterface() = default;
+    virtual int getATAIdentifyData(AtaBlock& block) = 0;
+    virtual int SMARTEnableDisableOperations(bool enable) = 0;
+    virtual int SMARTEnableDisableAutosave(bool enable) = 0;
+    // `exceeded`: the drive reports a threshold exceeded.
+    virtual int SMARTReturnStatus(bool& exceeded) = 0;
+    virtual int SMARTExecuteOffLineImmediate(bool extendedTest) = 0;
+    virtual int SMARTReadData(AtaBlock& block) = 0;
+    virtual int SMARTValidateReadData(const AtaBlock& block) = 0;
+};
+
+// Creating the SMART client of one registry service.
+struct SmartPlugIn {
+    int status = 0;                              // non-zero: the plug-in could not be created
+    std::unique_ptr<SmartInterface> interface;  // null: the SMART interface was not found
+};
+
+class SmartDrives {
+public:
+    virtual ~SmartDrives() = default;
+    // The BSD name of the first disk, the only one examined: "disk0" on a
+    // Mac, the whole disk that holds "/" on Linux ("nvme0n1", "sda"); empty
+    // when there is none.
+    virtual std::string firstDiskName() = 0;
+    // The plug-in for `service`, whose subtree carries `bsdName`.
+    virtual SmartPlugIn createPlugIn(RegistryEntryId service, const std::string& bsdName) = 0;
+};
+
+}  // namespace vq
