@@ -6,18 +6,14 @@
 
 #include <csignal>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
 
-#include "bridge/Velquette.h"
 #include "host/glib_handles.h"
-#include "host/host_window.h"
-#include "host/http_server.h"
+#include "host/host_session.h"
 #include "host/options.h"
 #include "platform/linux/unique_fd.h"
-#include "platform/platform.h"
 
 #ifndef VELQUETTE_WEB_DIR
 #error "VELQUETTE_WEB_DIR must name the directory of the widget page"
@@ -62,53 +58,26 @@ int main(int argc, char** argv) {
     vq::linux_platform::UniqueFd urlOutput(::dup(STDOUT_FILENO));
     if (urlOutput) ::dup2(STDERR_FILENO, STDOUT_FILENO);
 
-    // Everything below attaches to this context; declaration order is the
-    // reverse of teardown: the server stops before the plug-in object goes,
-    // and both go before the loop and the context.
+    // Everything below attaches to this context; the session goes before
+    // the loop and the context.
     vq::host::ThreadDefaultContext context;
     vq::host::MainLoopPtr loop(g_main_loop_new(context.get(), FALSE));
-    vq::host::HostWindow window;
-    std::unique_ptr<vq::Velquette> velquette;
-    std::optional<vq::host::HttpServer> server;
-
-    std::optional<vq::Platform> platform;
+    std::optional<vq::host::HostSession> session;
     try {
-        platform = vq::makePlatformFromEnvironment();
-    } catch (const std::exception& e) {
+        session.emplace(options.server);
+    } catch (const vq::host::SessionError& e) {
         std::fprintf(stderr, "velquette: %s\n", e.what());
         return 1;
     }
-
-    try {
-        server.emplace(options.server, window);
-    } catch (const vq::host::ListenError& e) {
-        std::fprintf(stderr, "velquette: %s\n", e.what());
-        return 1;
-    }
-
-    try {
-        velquette = std::make_unique<vq::Velquette>(std::move(*platform));
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "velquette: cannot create the plug-in object: %s\n", e.what());
-        return 1;
-    }
-    velquette->windowScriptObjectAvailable(window);
 
     auto onInterrupt = quitOnSignal(SIGINT, context.get(), loop.get());
     auto onTerminate = quitOnSignal(SIGTERM, context.get(), loop.get());
 
-    ::dprintf(urlOutput ? urlOutput.get() : STDOUT_FILENO, "%s\n", server->url().c_str());
+    ::dprintf(urlOutput ? urlOutput.get() : STDOUT_FILENO, "%s\n", session->url().c_str());
 
     g_main_loop_run(loop.get());
 
-    server.reset();
-    window.clear();
-    velquette.reset();
-    // GLib gives back the data of a cancelled D-Bus signal subscription from
-    // an idle callback on the subscriber's context, so run what is pending
-    // before the context goes; the bound guards against a source that stays
-    // ready for ever.
-    for (int i = 0; i < 100 && g_main_context_iteration(context.get(), FALSE); ++i) {
-    }
+    session.reset();
+    vq::host::drainPendingSources(context.get());
     return 0;
 }

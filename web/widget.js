@@ -7,6 +7,10 @@
 
 (() => {
   const REFRESH_MS = 1000;
+
+  // In the desktop window the page draws only its card.
+  if (new URLSearchParams(location.search).get("frame") === "window")
+    document.documentElement.classList.add("in-window");
   const DASH = "–";
 
   const $ = (id) => document.getElementById(id);

@@ -21,7 +21,7 @@ GSubprocess* spawn(const Launch& launch, GSubprocessFlags flags, const std::stri
     if (!stderrPath.empty()) g_subprocess_launcher_set_stderr_file_path(launcher, stderrPath.c_str());
     std::vector<const char*> argv;
     for (const auto& a : launch.launcher) argv.push_back(a.c_str());
-    argv.insert(argv.end(), {VELQUETTE_HOST_BINARY, "--port", "0"});
+    argv.insert(argv.end(), {launch.program.c_str(), "--port", "0"});
     for (const auto& a : launch.args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
     g_autoptr(GError) error = nullptr;

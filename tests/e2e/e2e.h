@@ -47,6 +47,7 @@ struct Launch {
     std::vector<std::string> args = {};         // after "--port 0"
     std::vector<std::string> environment = {};  // NAME=VALUE
     std::vector<std::string> launcher = {};     // a program that execs the host, such as unshare
+    std::string program = VELQUETTE_HOST_BINARY;  // the host, or the widget window that runs one
 };
 
 class Host {

@@ -1,0 +1,43 @@
+#include "host/host_session.h"
+
+#include <clocale>
+
+#include "platform/platform.h"
+
+namespace vq::host {
+
+HostSession::HostSession(const ServerConfig& config) {
+    std::optional<Platform> platform;
+    try {
+        platform = makePlatformFromEnvironment();
+    } catch (const std::exception& e) {
+        throw SessionError(e.what());
+    }
+    try {
+        server_.emplace(config, window_);
+    } catch (const ListenError& e) {
+        throw SessionError(e.what());
+    }
+    try {
+        velquette_ = std::make_unique<Velquette>(std::move(*platform));
+    } catch (const std::exception& e) {
+        server_.reset();
+        throw SessionError(std::string("cannot create the plug-in object: ") + e.what());
+    }
+    velquette_->windowScriptObjectAvailable(window_);
+}
+
+HostSession::~HostSession() {
+    server_.reset();
+    window_.clear();
+    velquette_.reset();
+}
+
+void drainPendingSources(GMainContext* context) {
+    for (int i = 0; i < 100 && g_main_context_iteration(context, FALSE); ++i) {
+    }
+}
+
+void keepNumericLocaleC() { std::setlocale(LC_NUMERIC, "C"); }
+
+}  // namespace vq::host
