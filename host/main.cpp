@@ -13,6 +13,7 @@
 #include "host/glib_handles.h"
 #include "host/host_session.h"
 #include "host/options.h"
+#include "platform/linux/installed_data.h"
 #include "platform/linux/unique_fd.h"
 
 #ifndef VELQUETTE_WEB_DIR
@@ -37,7 +38,8 @@ vq::host::SourcePtr quitOnSignal(int signal, GMainContext* context, GMainLoop* l
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> args(argv + 1, argv + argc);
-    auto parsed = vq::host::parseHostOptions(args, VELQUETTE_WEB_DIR);
+    const std::string webRoot = vq::linux_platform::installedDataPath("web", VELQUETTE_WEB_DIR);
+    auto parsed = vq::host::parseHostOptions(args, webRoot);
     if (auto* reason = std::get_if<std::string>(&parsed)) {
         std::fprintf(stderr, "velquette: %s\n%.*s", reason->c_str(), int(vq::host::kUsage.size()),
                      vq::host::kUsage.data());

@@ -18,6 +18,7 @@
 
 #include "host/host_session.h"
 #include "host/options.h"
+#include "platform/linux/installed_data.h"
 #include "platform/linux/unique_fd.h"
 
 #ifndef VELQUETTE_WEB_DIR
@@ -151,7 +152,8 @@ int main(int argc, char** argv) {
             args.push_back(arg);
         }
     }
-    auto parsed = vq::host::parseHostOptions(args, VELQUETTE_WEB_DIR);
+    const std::string webRoot = vq::linux_platform::installedDataPath("web", VELQUETTE_WEB_DIR);
+    auto parsed = vq::host::parseHostOptions(args, webRoot);
     if (auto* reason = std::get_if<std::string>(&parsed)) {
         std::fprintf(stderr, "velquette-widget: %s\n%.*s", reason->c_str(), int(kUsage.size()), kUsage.data());
         return 2;

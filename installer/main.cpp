@@ -18,10 +18,15 @@
 #include "installer/linux/gio_desktop.h"
 #include "installer/linux/soup_downloader.h"
 #include "platform/platform.h"
+#include "platform/linux/installed_data.h"
 
 namespace {
 
 using namespace vq::installer;
+
+std::string manualPath() {
+    return vq::linux_platform::installedDataPath("manual.html", VELQUETTE_INSTALLER_MANUAL);
+}
 
 struct Options {
     bool install = false;
@@ -55,7 +60,7 @@ std::optional<Options> parseOptions(int argc, char** argv) {
 int installWithoutWindow(const Options& options, InstallerServices services) {
     vq::host::MainLoopPtr loop(g_main_loop_new(nullptr, FALSE));
     ConsoleView view([&loop] { g_main_loop_quit(loop.get()); });
-    BrackwellFileDownloader controller(view, services, options.baseURL, VELQUETTE_INSTALLER_MANUAL);
+    BrackwellFileDownloader controller(view, services, options.baseURL, manualPath());
     controller.awakeFromNib();
     if (view.content == InstallerPane::replace) {
         controller.replaceAndInstall();
@@ -84,7 +89,7 @@ void onActivate(GtkApplication* application, gpointer data) {
     if (app->window) return app->window->activate();
     app->window = std::make_unique<InstallerWindow>(application);
     app->controller = std::make_unique<BrackwellFileDownloader>(*app->window, *app->services,
-                                                                app->options->baseURL, VELQUETTE_INSTALLER_MANUAL);
+                                                                app->options->baseURL, manualPath());
     app->window->connect(*app->controller);
     app->controller->awakeFromNib();
     // Closing the window ends the application, as its only window.
