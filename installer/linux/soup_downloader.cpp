@@ -19,6 +19,10 @@ struct Transfer {
     GObjectPtr<GInputStream> input;
     std::optional<std::string> destination;
     bool allowOverwrite = false;
+    GObjectPtr<GOutputStream> output;
+    std::unique_ptr<GBytes, decltype(&g_bytes_unref)> chunk{nullptr, &g_bytes_unref};  // being written
+    std::uint64_t received = 0;
+    std::uint64_t maxBytes = 0;
 };
 using TransferPtr = std::shared_ptr<Transfer>;
 
@@ -51,14 +55,51 @@ void fail(const TransferPtr& transfer, const std::string& description) {
         delegate->didFailWithError(*transfer->handle, description);
 }
 
-void onSpliced(GObject* source, GAsyncResult* result, gpointer data) {
+constexpr gsize kChunkBytes = 64 * 1024;
+
+void readNext(const TransferPtr& transfer);
+
+void onWritten(GObject* source, GAsyncResult* result, gpointer data) {
     const TransferPtr transfer = release(data);
     GError* raw = nullptr;
-    g_output_stream_splice_finish(G_OUTPUT_STREAM(source), result, &raw);
+    g_output_stream_write_all_finish(G_OUTPUT_STREAM(source), result, nullptr, &raw);
+    ErrorPtr error(raw);
+    transfer->chunk.reset();
+    if (!transfer->delegate) return;
+    if (error) return fail(transfer, error->message);
+    readNext(transfer);
+}
+
+void onRead(GObject* source, GAsyncResult* result, gpointer data) {
+    const TransferPtr transfer = release(data);
+    GError* raw = nullptr;
+    transfer->chunk.reset(g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, &raw));
     ErrorPtr error(raw);
     if (!transfer->delegate) return;
     if (error) return fail(transfer, error->message);
-    std::exchange(transfer->delegate, nullptr)->downloadDidFinish(*transfer->handle);
+    const gsize size = g_bytes_get_size(transfer->chunk.get());
+    if (size == 0) {
+        g_input_stream_close(transfer->input.get(), nullptr, nullptr);
+        if (!g_output_stream_close(transfer->output.get(), nullptr, &raw)) {
+            ErrorPtr closeError(raw);
+            return fail(transfer, closeError->message);
+        }
+        return std::exchange(transfer->delegate, nullptr)->downloadDidFinish(*transfer->handle);
+    }
+    transfer->received += size;
+    if (transfer->received > transfer->maxBytes) {
+        g_cancellable_cancel(transfer->cancellable.get());
+        GObjectPtr<GFile> partial(g_file_new_for_path(transfer->destination->c_str()));
+        g_file_delete(partial.get(), nullptr, nullptr);
+        return fail(transfer, "the archive is larger than " + std::to_string(transfer->maxBytes) + " bytes");
+    }
+    g_output_stream_write_all_async(transfer->output.get(), g_bytes_get_data(transfer->chunk.get(), nullptr), size,
+                                    G_PRIORITY_DEFAULT, transfer->cancellable.get(), &onWritten, hold(transfer));
+}
+
+void readNext(const TransferPtr& transfer) {
+    g_input_stream_read_bytes_async(transfer->input.get(), kChunkBytes, G_PRIORITY_DEFAULT,
+                                    transfer->cancellable.get(), &onRead, hold(transfer));
 }
 
 void onOutputOpened(GObject* source, GAsyncResult* result, gpointer data) {
@@ -70,10 +111,8 @@ void onOutputOpened(GObject* source, GAsyncResult* result, gpointer data) {
     ErrorPtr error(raw);
     if (!transfer->delegate) return;
     if (error) return fail(transfer, error->message);
-    g_output_stream_splice_async(
-        G_OUTPUT_STREAM(output.get()), transfer->input.get(),
-        GOutputStreamSpliceFlags(G_OUTPUT_STREAM_SPLICE_CLOSE_SOURCE | G_OUTPUT_STREAM_SPLICE_CLOSE_TARGET),
-        G_PRIORITY_DEFAULT, transfer->cancellable.get(), &onSpliced, hold(transfer));
+    transfer->output.reset(G_OUTPUT_STREAM(output.release()));
+    readNext(transfer);
 }
 
 // The body is ready to be read: the delegate picks the file it goes to.
@@ -147,13 +186,15 @@ void failLater(const TransferPtr& transfer, const std::string& description) {
 
 }  // namespace
 
-SoupDownloader::SoupDownloader()
+SoupDownloader::SoupDownloader(std::uint64_t maxBytes)
     : session_(soup_session_new_with_options("timeout", 60u, "idle-timeout", 60u, "user-agent",
-                                             "velquette-module-installer", nullptr)) {}
+                                             "velquette-module-installer", nullptr)),
+      maxBytes_(maxBytes) {}
 
 std::unique_ptr<Download> SoupDownloader::start(const std::string& url, DownloadDelegate& delegate) {
     auto transfer = std::make_shared<Transfer>();
     transfer->delegate = &delegate;
+    transfer->maxBytes = maxBytes_;
     auto handle = std::make_unique<TransferHandle>(transfer);
     transfer->handle = handle.get();
 

@@ -110,6 +110,7 @@ TEST_F(InstallerTest, EachOutcomeShowsItsViewMessageAndIndicator) {
         std::size_t posts;
         bool connected = true;
         std::string temporary = "tmp";
+        std::uint64_t maxBytes = SoupDownloader::kDefaultMaxBytes;
     };
     const Case cases[] = {
         {"the module", VELQUETTE_SAMPLE_MODULE_ARCHIVE, baseURL, InstallerPane::success, "", 1},
@@ -124,6 +125,8 @@ TEST_F(InstallerTest, EachOutcomeShowsItsViewMessageAndIndicator) {
          "Download Error: Could not connect to 127.0.0.1", 0},
         {"no temporary folder", VELQUETTE_SAMPLE_MODULE_ARCHIVE, baseURL, InstallerPane::failed,
          "Could not create temporary directory", 0, true, "missing/tmp"},
+        {"an archive past the size limit", VELQUETTE_SAMPLE_MODULE_ARCHIVE, baseURL, InstallerPane::failed,
+         "Download Error: the archive is larger than 1024 bytes", 0, true, "tmp-limited", 1024},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -134,7 +137,9 @@ TEST_F(InstallerTest, EachOutcomeShowsItsViewMessageAndIndicator) {
         notifications.connected = c.connected;
         desktop.temporary = (scratch / c.temporary).string();
         view.stopped.clear();
-        BrackwellFileDownloader installer{view, {downloader, unpacker, desktop, files, notifications}, c.base, ""};
+        if (c.maxBytes != SoupDownloader::kDefaultMaxBytes) fs::create_directories(desktop.temporary);
+        SoupDownloader limited(c.maxBytes);
+        BrackwellFileDownloader installer{view, {limited, unpacker, desktop, files, notifications}, c.base, ""};
         installer.downloadAndInstall();
         EXPECT_TRUE(view.running[0]);
         finish();
@@ -147,6 +152,10 @@ TEST_F(InstallerTest, EachOutcomeShowsItsViewMessageAndIndicator) {
         EXPECT_EQ(notifications.posted, std::vector<std::string>(c.posts, "ParquellIntelModuleAvailable"));
         if (c.pane == InstallerPane::success) {
             EXPECT_EQ(view.restartNeeded, !c.connected);
+        }
+        if (c.maxBytes != SoupDownloader::kDefaultMaxBytes) {  // the cut-off download is not kept
+            for (const auto& entry : fs::recursive_directory_iterator(desktop.temporary))
+                EXPECT_FALSE(entry.is_regular_file()) << entry.path();
         }
     }
 }
