@@ -17,6 +17,7 @@
 #include "platform/network_change_notifier.h"
 #include "platform/notification_center.h"
 #include "platform/power_sources.h"
+#include "platform/processes.h"
 #include "platform/processor_stats.h"
 #include "platform/sensor_module.h"
 #include "platform/system_log.h"
@@ -43,6 +44,8 @@ struct Platform {
     std::shared_ptr<HardwareSensors> sensors;
     std::shared_ptr<SensorModuleLoader> modules;
     std::shared_ptr<PowerSources> powerSources;
+    std::shared_ptr<Processes> processes;
+    std::shared_ptr<Clipboard> clipboard;
 };
 
 // The simulated machine when VELQUETTE_MACHINE names a machine file, else the
