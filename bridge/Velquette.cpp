@@ -70,6 +70,8 @@ Velquette::Velquette(Platform platform) : platform_(std::move(platform)) {
         std::make_unique<VQTDataMinerBattery>(platform_.machine, platform_.registry, platform_.powerSources);
     smartController = std::make_unique<VQTSmartController>(platform_.registry, platform_.smartDrives, platform_.volumes);
 
+    topProcessesSampler = std::make_unique<TopProcesses>(platform_.processes);
+
     shouldUpdateSMART = true;
 }
 
@@ -163,6 +165,53 @@ void Velquette::installIntelModule() {}
 // Answers whether the module arrived while this object lived, which is what
 // the page wants to know after an installation.
 bool Velquette::wasIntelModuleInstalled() { return moduleInstalled; }
+
+std::string Velquette::getAppPath(int pid, const Value&) {
+    // Without a cache folder there is nowhere to put the icon.
+    if (icon_directory.empty()) return std::string();
+    const auto application = platform_.processes->applicationOf(pid);
+    // Without an identifier, or with one that is no plain file name, the icon
+    // would share a file with unrelated applications or land outside the cache.
+    if (!application || application->bundleId.empty() || application->bundleId.find('/') != std::string::npos ||
+        application->bundleId.starts_with('.'))
+        return std::string();
+    std::string iconPath = icon_directory + "/" + application->bundleId + ".png";
+    if (!platform_.files->fileExists(iconPath)) {
+        // A failed write still answers the path, which then names no file.
+        if (auto png = platform_.processes->applicationIconPng(*application))
+            platform_.files->writeFileAtomically(iconPath, *png);
+    }
+    return iconPath;
+}
+
+std::string Velquette::getPsName(int pid) {
+    auto name = platform_.processes->processName(pid);
+    if (!name || name->empty()) return "Unknown widget";
+    if (const auto application = platform_.processes->applicationOf(pid)) {
+        auto shown = platform_.processes->applicationName(*application);
+        if (shown && !shown->empty()) return *shown;
+    }
+    return *name;
+}
+
+int Velquette::getselfpid() { return platform_.processes->selfPid(); }
+
+bool Velquette::isIntel() {
+    return platform_.machine->gestalt(kGestaltProcessorType) == static_cast<std::int32_t>(kGestaltCPUPentium);
+}
+
+bool Velquette::needsIntelBundle() {
+    if (!isIntel()) return false;
+    const std::string folder = sensorBundleFolder(*platform_.files);
+    if (folder.empty()) return true;
+    const std::string path = folder + "/" + kSensorModuleBundleName;
+    if (!platform_.modules->fileExists(path)) return true;
+    return platform_.modules->openBundle(path) == nullptr;
+}
+
+void Velquette::copyTextToClipboard(const std::string& text) { platform_.clipboard->copyText(text); }
+
+Value Velquette::topProcesses(int count) { return topProcessesSampler->top(count); }
 
 void Velquette::workspaceChange() {
     disksDataMiner->findDrives();

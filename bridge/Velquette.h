@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "bridge/top_processes.h"
 #include "miners/VQTDataMinerBattery.h"
 #include "miners/VQTDataMinerCPU.h"
 #include "miners/VQTDataMinerDisks.h"
@@ -70,6 +71,15 @@ public:
     bool isLaptop();
     void setNeedsSMARTUpdate();
     void setShouldMonitorSMARTTemps(int enabled);
+    // The second argument of getAppPath is ignored; it may be any value.
+    std::string getAppPath(int pid, const Value& ignored);
+    std::string getPsName(int pid);
+    int getselfpid();
+    bool isIntel();
+    bool needsIntelBundle();
+    void copyTextToClipboard(const std::string& text);
+    // Our addition for the page's Processes section.
+    Value topProcesses(int count);
 
     // Reachable under their default names.
     bool hasDiskSetupChanged();
@@ -100,6 +110,7 @@ private:
     std::unique_ptr<VQTDataMinerFans> fansDataMiner;
     std::unique_ptr<VQTDataMinerBattery> batteryDataMiner;
     std::unique_ptr<VQTSmartController> smartController;
+    std::unique_ptr<TopProcesses> topProcessesSampler;
     std::string icon_directory;
     bool moduleInstalled = false;
     bool diskChange = false;

@@ -39,6 +39,14 @@ struct Argument<std::string> {
     static std::string get(const Value& v) { return v.get<std::string>(); }
 };
 
+// A parameter whose value is ignored: any JSON value is taken.
+template <>
+struct Argument<Value> {
+    static constexpr const char* kind = "any value";
+    static bool accepts(const Value&) { return true; }
+    static const Value& get(const Value& v) { return v; }
+};
+
 struct ScriptMethod {
     std::string_view name;
     std::function<std::optional<std::string>(const Value& args)> check;
@@ -84,10 +92,16 @@ const std::vector<ScriptMethod>& table() {
         scriptMethod("memoryUsage", &Velquette::memoryUsage),
         scriptMethod("diskUsage", &Velquette::diskUsage),
         scriptMethod("network", &Velquette::network),
+        scriptMethod("getAppPath", &Velquette::getAppPath),
+        scriptMethod("getselfpid", &Velquette::getselfpid),
+        scriptMethod("getPsName", &Velquette::getPsName),
         scriptMethod("temps", &Velquette::temps),
         scriptMethod("fans", &Velquette::fans),
         scriptMethod("battery", &Velquette::battery),
         scriptMethod("isLaptop", &Velquette::isLaptop),
+        scriptMethod("isIntel", &Velquette::isIntel),
+        scriptMethod("needsIntelBundle", &Velquette::needsIntelBundle),
+        scriptMethod("copyTextToClipboard", &Velquette::copyTextToClipboard),
         scriptMethod("uptime", &Velquette::uptime),
         scriptMethod("load", &Velquette::load),
         scriptMethod("processinfo", &Velquette::processinfo),
@@ -98,6 +112,8 @@ const std::vector<ScriptMethod>& table() {
         scriptMethod("hasNetworkSetupChanged", &Velquette::hasNetworkSetupChanged),
         scriptMethod("installIntelModule", &Velquette::installIntelModule),
         scriptMethod("wasIntelModuleInstalled", &Velquette::wasIntelModuleInstalled),
+        // Our own addition, for the page's Processes section.
+        scriptMethod("topProcesses", &Velquette::topProcesses),
     };
     return rows;
 }

@@ -17,6 +17,7 @@
 #include "platform/network_change_notifier.h"
 #include "platform/notification_center.h"
 #include "platform/power_sources.h"
+#include "platform/processes.h"
 #include "platform/processor_stats.h"
 #include "platform/sensor_module.h"
 #include "platform/smart_drives.h"
@@ -46,6 +47,8 @@ struct Platform {
     std::shared_ptr<PowerSources> powerSources;
     // The first disk's SMART client; null where there is none.
     std::shared_ptr<SmartDrives> smartDrives;
+    std::shared_ptr<Processes> processes;
+    std::shared_ptr<Clipboard> clipboard;
 };
 
 // The simulated machine when VELQUETTE_MACHINE names a machine file, else the

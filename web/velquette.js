@@ -15,6 +15,8 @@
     // Reachable under their default names.
     "hasDiskSetupChanged", "hasNetworkSetupChanged",
     "installIntelModule", "wasIntelModuleInstalled",
+    // Our own addition: the busiest processes.
+    "topProcesses",
   ];
 
   // A call that has not been answered by then is given up, so a host that

@@ -229,11 +229,24 @@
     return row;
   }
 
+  // Clicking an interface's IPv4 address copies it to the clipboard.
+  const IPV4 = /^\d{1,3}(\.\d{1,3}){3}$/;
+  document.addEventListener("click", (event) => {
+    const address = event.target.closest && event.target.closest(".interface-address");
+    if (!address || !IPV4.test(address.textContent)) return;
+    window.Velquette.copyTextToClipboard(address.textContent).then(() => {
+      address.classList.add("copied");
+      setTimeout(() => address.classList.remove("copied"), 1000);
+    }, (error) => console.error("copy failed", error));
+  });
+
   function updateInterfaceRow(row, [name, kind, address, inRate, outRate, totalIn, totalOut]) {
     setNodeText(row.querySelector(".interface-name"), lineText(name));
     setNodeText(row.querySelector(".interface-kind"), lineText(kind));
     // An interface without an IPv4 address answers "".
-    setNodeText(row.querySelector(".interface-address"), typeof address === "string" ? address : DASH);
+    const shownAddress = row.querySelector(".interface-address");
+    setNodeText(shownAddress, typeof address === "string" ? address : DASH);
+    shownAddress.title = IPV4.test(shownAddress.textContent) ? "Click to copy" : "";
     setNodeText(row.querySelector(".interface-in"), lineText(inRate));
     setNodeText(row.querySelector(".interface-out"), lineText(outRate));
     setNodeText(row.querySelector(".interface-total-in"), lineText(totalIn));
@@ -358,6 +371,76 @@
     setText("battery-health", lineText(health));
   }
 
+  // ---- Processes -----------------------------------------------------------
+
+  // topProcesses answers one [pid, CPU %, resident memory] per process,
+  // busiest first. Names and icons are asked with getPsName and getAppPath
+  // in the next refresh's batch for pids the page has not named yet, and
+  // kept while the pid stays in the list.
+  const PROCESS_COUNT = 5;
+  const processNames = new Map();  // pid -> {name, icon}
+  let shownPids = [];
+  let selfPid = null;
+
+  function processNameCalls() {
+    return shownPids.filter((pid) => !processNames.has(pid))
+      .flatMap((pid) => [["getPsName", [pid]], ["getAppPath", [pid, null]]]);
+  }
+
+  function makeProcessRow([pid]) {
+    const row = element("div", "process");
+    row.dataset.pid = String(pid);
+    const picture = element("span", "process-icon stand-in");
+    const name = element("span", "process-name", isNumber(pid) ? `pid ${pid}` : DASH);
+    row.append(picture, name, element("span", "process-self"), element("span", "process-cpu"),
+      element("span", "process-memory"));
+    return row;
+  }
+
+  function updateProcessRow(row, [pid, cpu, memory]) {
+    const known = processNames.get(pid);
+    if (known) {
+      setNodeText(row.querySelector(".process-name"), known.name);
+      const picture = row.querySelector(".process-icon");
+      if (known.icon && !picture.querySelector("img")) {
+        const img = element("img");
+        img.alt = "";
+        img.width = 16;
+        img.height = 16;
+        img.addEventListener("load", () => picture.classList.remove("stand-in"));
+        img.addEventListener("error", () => img.remove());
+        img.src = known.icon;
+        picture.append(img);
+      }
+    }
+    const self = pid === selfPid;
+    row.classList.toggle("self", self);
+    setNodeText(row.querySelector(".process-self"), self ? "host" : "");
+    setNodeText(row.querySelector(".process-cpu"), isNumber(cpu) ? `${cpu.toFixed(1)}%` : DASH);
+    setNodeText(row.querySelector(".process-memory"), lineText(memory));
+  }
+
+  function renderProcesses([top, ownPid, ...names]) {
+    // The names answered here belong to the pids asked for in this batch.
+    const asked = shownPids.filter((pid) => !processNames.has(pid));
+    asked.forEach((pid, index) => {
+      const [name, icon] = names.slice(index * 2, index * 2 + 2);
+      if (typeof name === "string") processNames.set(pid, { name, icon: iconUrl(icon) });
+    });
+    if (isNumber(ownPid)) selfPid = ownPid;
+    const rows = Array.isArray(top) ? top.filter((row) => Array.isArray(row) && isNumber(row[0])) : [];
+    shownPids = rows.map(([pid]) => pid);
+    for (const pid of processNames.keys()) if (!shownPids.includes(pid)) processNames.delete(pid);
+    renderRows($("process-list"), Array.isArray(top) ? rows : top, ([pid]) => pid, makeProcessRow,
+      updateProcessRow, false);
+  }
+
+  // isIntel and needsIntelBundle: on an Intel machine without the sensor
+  // module the page says how to install it.
+  function renderModuleNotice([intel, needed]) {
+    $("module-notice").hidden = !(intel === true && needed === true);
+  }
+
   // ---- Refresh -----------------------------------------------------------
 
   // Each section names the calls it needs and renders their results. A new
@@ -373,6 +456,11 @@
     { calls: temperatureCalls, render: renderTemperatures },
     { calls: [["fans"]], render: ([fans]) => renderReadings("fans", "fan-list", fans) },
     { calls: [["isLaptop"], ["battery"]], render: renderBattery },
+    {
+      calls: () => [["topProcesses", [PROCESS_COUNT]], ["getselfpid"], ...processNameCalls()],
+      render: renderProcesses,
+    },
+    { calls: [["isIntel"], ["needsIntelBundle"]], render: renderModuleNotice },
   ];
   const callsOf = (section) => (typeof section.calls === "function" ? section.calls() : section.calls);
 

@@ -10,6 +10,7 @@
 #include "platform/linux/hwmon_sensors.h"
 #include "platform/linux/linux_machine_info.h"
 #include "platform/linux/linux_network.h"
+#include "platform/linux/linux_processes.h"
 #include "platform/linux/linux_processor_stats.h"
 #include "platform/linux/linux_smart_drives.h"
 #include "platform/linux/linux_storage.h"
@@ -80,6 +81,8 @@ Platform makeLinuxPlatform(const Roots& roots) {
     platform.log = std::make_shared<Syslog>();
     platform.sensors = makeHwmonSensors(roots.sys);
     platform.modules = makeSensorModuleLoader(platform.log);
+    platform.processes = makeLinuxProcesses(roots.proc, xdgDataDirectories(dataHome, std::getenv("XDG_DATA_DIRS")));
+    platform.clipboard = makeLinuxClipboard();
     return platform;
 }
 

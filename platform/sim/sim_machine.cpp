@@ -4,6 +4,11 @@
 #include <ctime>
 
 #include <glib.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
 #include <limits>
 #include <utility>
 #include <stdexcept>
@@ -128,6 +133,44 @@ std::optional<std::vector<InterfaceRecord>> SimMachine::interfaceList() {
     }
     return records;
 }
+
+std::optional<std::string> SimMachine::processName(std::int32_t pid) {
+    if (!processes || !processes->contains(pid)) return std::nullopt;
+    return processes->at(pid).name;
+}
+
+std::optional<ProcessApplication> SimMachine::applicationOf(std::int32_t pid) {
+    if (!processes || !processes->contains(pid) || processes->at(pid).bundlePath.empty()) return std::nullopt;
+    const SimProcess& process = processes->at(pid);
+    return ProcessApplication{process.bundleId, process.bundlePath};
+}
+
+// The Process Manager's name of a process is already its application's name.
+std::optional<std::string> SimMachine::applicationName(const ProcessApplication&) { return std::nullopt; }
+
+std::optional<std::string> SimMachine::applicationIconPng(const ProcessApplication& application) {
+    std::ifstream in(application.bundlePath + "/icon.png", std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+bool SimMachine::sampleProcesses(ProcessSample& sample) {
+    if (!processes) return false;
+    const std::size_t index = processReads_++;
+    sample.takenAt = static_cast<double>(index + 1);
+    sample.records.clear();
+    for (const auto& [pid, process] : *processes) {
+        const double cpu = process.cpuSeconds.empty() ? 0.0
+                                                      : process.cpuSeconds[std::min(index, process.cpuSeconds.size() - 1)];
+        sample.records.push_back({pid, process.startedAt, cpu, process.residentBytes});
+    }
+    return true;
+}
+
+// The plug-in's host is a real process even on a simulated machine.
+std::int32_t SimMachine::selfPid() { return static_cast<std::int32_t>(::getpid()); }
 
 Subscription SimMachine::add(Observers& observers, std::function<void()> callback) {
     const std::uint64_t id = nextObserverId_++;
@@ -375,6 +418,34 @@ std::shared_ptr<SimMachine> loadSimMachine(const json& file) {
         }
     }
     if (file.contains("smart")) machine->smart = loadSimSmart(file["smart"]);
+    if (file.contains("processes")) {
+        const json& table = file["processes"];
+        if (!table.is_object()) malformed("processes", "must be an object from pid to process");
+        machine->processes.emplace();
+        for (const auto& [key, p] : table.items()) {
+            std::int32_t pid = 0;
+            const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), pid);
+            if (error != std::errc() || end != key.data() + key.size()) malformed("processes", "keys must be pids");
+            if (!p.is_object()) malformed("processes", "entries must be objects");
+            SimProcess process;
+            if (p.contains("name")) process.name = text(p["name"], "processes");
+            if (p.contains("bundlePath")) process.bundlePath = text(p["bundlePath"], "processes");
+            if (p.contains("bundleId")) process.bundleId = text(p["bundleId"], "processes");
+            if (p.contains("cpuSeconds")) {
+                if (!p["cpuSeconds"].is_array()) malformed("processes", "\"cpuSeconds\" must be a list");
+                for (const auto& t : p["cpuSeconds"]) {
+                    if (!t.is_number()) malformed("processes", "\"cpuSeconds\" must hold numbers");
+                    process.cpuSeconds.push_back(t.get<double>());
+                }
+            }
+            if (p.contains("startedAt")) {
+                if (!p["startedAt"].is_number()) malformed("processes", "\"startedAt\" must be a number");
+                process.startedAt = p["startedAt"].get<double>();
+            }
+            if (p.contains("residentBytes")) process.residentBytes = number<std::uint64_t>(p["residentBytes"], "processes");
+            machine->processes->emplace(pid, std::move(process));
+        }
+    }
     return machine;
 }
 
@@ -394,6 +465,8 @@ Platform makeSimPlatform(std::shared_ptr<SimMachine> machine, std::shared_ptr<No
     platform.machine = machine;
     platform.powerSources = machine;
     platform.smartDrives = machine->smart;
+    platform.processes = machine;
+    platform.clipboard = machine;
     const std::string supportDirectory = machine->home ? *machine->home + "/Library/Application Support" : std::string();
     platform.files = std::make_shared<PosixFileSystem>(supportDirectory);
     // The module is a real file even on a simulated machine.

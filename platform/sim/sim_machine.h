@@ -42,6 +42,18 @@ struct SimInterface {
     std::uint64_t txBytes = 0;
 };
 
+// One process. Its CPU time changes between samples: sample i answers
+// element min(i, n - 1); sample i is taken at i + 1 seconds on the clock of
+// `startedAt` (0 unless given).
+struct SimProcess {
+    std::optional<std::string> name;
+    std::string bundlePath;  // empty: the process belongs to no application
+    std::string bundleId;
+    std::vector<double> cpuSeconds;
+    std::uint64_t residentBytes = 0;
+    double startedAt = 0;
+};
+
 class SimMachine : public ProcessorStats,
                    public DynamicStore,
                    public InterfaceCounters,
@@ -55,6 +67,8 @@ class SimMachine : public ProcessorStats,
                    public NotificationCenter,
                    public MachineInfo,
                    public PowerSources,
+                   public Processes,
+                   public Clipboard,
                    public std::enable_shared_from_this<SimMachine> {
 public:
     // Values that change between reads are lists; read i answers element
@@ -82,6 +96,9 @@ public:
     // Samples of the power-source descriptions; empty: the information cannot be read.
     std::vector<std::vector<nlohmann::json>> powerSourceSamples;
     std::shared_ptr<SimSmart> smart;  // null: the first disk has no SMART client
+    // By pid; absent: the process table cannot be read.
+    std::optional<std::map<std::int32_t, SimProcess>> processes;
+    std::vector<std::string> clipboardTexts;  // what was copied, in order
 
     // Fires the observers, as the real machine's main loop would.
     void fireNetworkChange();
@@ -134,6 +151,15 @@ public:
     std::optional<std::string> modelName() override { return model; }
     // PowerSources
     std::optional<std::vector<nlohmann::json>> powerSourceDescriptions() override;
+    // Processes: an application's icon is the PNG file "<bundlePath>/icon.png".
+    std::optional<std::string> processName(std::int32_t pid) override;
+    std::optional<ProcessApplication> applicationOf(std::int32_t pid) override;
+    std::optional<std::string> applicationName(const ProcessApplication& application) override;
+    std::optional<std::string> applicationIconPng(const ProcessApplication& application) override;
+    bool sampleProcesses(ProcessSample& sample) override;
+    std::int32_t selfPid() override;
+    // Clipboard
+    void copyText(const std::string& text) override { clipboardTexts.push_back(text); }
 
     std::size_t observerCount() const;
 
@@ -149,6 +175,7 @@ private:
     std::size_t interfaceReads_ = 0;
     std::size_t clockReads_ = 0;
     std::size_t powerSourceReads_ = 0;
+    std::size_t processReads_ = 0;
     std::uint64_t nextObserverId_ = 1;
     Observers networkObservers_;
     Observers mountObservers_;

@@ -51,7 +51,9 @@ const Texts kDeskTexts{
     {".interface-address", "192.0.2.20|198.51.100.7"}, {".interface-out", "20kb/s|0kb/s"},
     {".interface-total-in", "154mb|5.00gb"}, {".interface-total-out", "20mb|300mb"},
     {".reading-name", "CPU A|GPU|Main Fan"}, {".reading-value", "45°|50°|1500rpm"}, {"~<section[^>]* hidden", "1"},
-    {"~id=\"battery\"[^>]* hidden", "1"}};
+    {"~id=\"battery\"[^>]* hidden", "1"}, {".process-name", "Mail|WindowServer|kernel_task"},
+    {".process-cpu", "30.0%|20.0%|10.0%"}, {".process-memory", "50.0MB|150.0MB|1.0MB"},
+    {"~id=\"module-notice\"[^>]* hidden", "0"}};
 // The stand-in host's figures; its icon is missing, so the drawn stand-in shows.
 const Texts kStandInTexts{{"#mem-used-percent", "68"}, {"#mem-wired", "1.26gb"}, {".volume-name", "vm"},
                           {".volume-percent", "20%"}, {"@data-loaded", "false"}, {"~no-icon", "1"},
@@ -192,7 +194,9 @@ protected:
             EXPECT_EQ(host.posts[i], std::string("/batch: cpuUsage load uptime processinfo memoryUsage "
                                                  "hasDiskSetupChanged diskUsage hasNetworkSetupChanged network "
                                                  "setShouldMonitorSMARTTemps ") +
-                                         (i == 0 ? "setNeedsSMARTUpdate " : "") + "temps fans isLaptop battery");
+                                         (i == 0 ? "setNeedsSMARTUpdate " : "") +
+                                         "temps fans isLaptop battery topProcesses getselfpid isIntel "
+                                         "needsIntelBundle");
     }
 
     std::string chromium_, screenshot_;
@@ -204,6 +208,25 @@ TEST_F(BrowserTest, ShowsEverySectionOfTheSimulatedMachine) {
     for (const auto& [colour, least] : {std::pair{kSystem, 200u}, {kUser, 200u}, {kWired, 300u}, {kActive, 500u}})
         EXPECT_GT(countNear(840, colour), least) << std::hex << colour;
     EXPECT_EQ(countNear(840, kWarn), 0u);
+    EXPECT_EQ(host.stop(), 0) << host.stderrText();
+}
+
+// The busiest processes of this machine: a busy process that the test starts comes first, by its name.
+TEST_F(BrowserTest, ShowsTheBusiestProcessesOfThisMachine) {
+    TempDir data;
+    Host host({std::nullopt, {}, {"XDG_DATA_HOME=" + data.path}});
+    BusyProcess busy;
+    const std::string dom = load(host.url, "processes-this-machine", 840);
+    // The rows' names down to the busy process's row; only another test's busy process (ctest -j) may come first.
+    const std::regex row("data-pid=\"(\\d+)\"[^>]*>.*?class=\"process-name\">([^<]*)<");
+    std::string names;
+    for (std::sregex_iterator it(dom.begin(), dom.end(), row), end; it != end; ++it) {
+        names += (*it)[2].str() + "|";
+        if ((*it)[1] == std::to_string(busy.pid)) break;
+    }
+    EXPECT_TRUE(std::regex_match(names, std::regex("(velquette-busy-process\\|)+"))) << names;
+    EXPECT_NE(dom.find("data-pid=\"" + std::to_string(busy.pid) + "\""), std::string::npos);
+    expectTexts(dom, {{{"~class=\"process( self)?\" data-pid", "5"}}});
     EXPECT_EQ(host.stop(), 0) << host.stderrText();
 }
 
@@ -227,7 +250,7 @@ TEST_F(BrowserTest, ShowsPlaceholdersAndDisconnectedWhileThereIsNoHost) {
     const Texts placeholders{{"#cpu-system", "–"}, {"#cpu-busy", "–"}, {"#load", "–"}, {"#uptime", "–"},
                              {"#processinfo", "–"}, {"#mem-used-percent", "–"}, {"#mem-free", "–"},
                              {"#mem-wired", "–"}, {"#mem-pageouts", "–"}, {"#mem-swap", "–"}, {"@data-busy", ""},
-                             {".volume-name", ""}, {".interface-name", ""}, {".empty", "–|–"}};
+                             {".volume-name", ""}, {".interface-name", ""}, {".empty", "–|–|–"}};
     expectTexts(load(host.url, "disconnected", 240), {placeholders, kDisconnected});
     expectOneBatchPerRefresh(host);
     EXPECT_GT(countNear(240, kWarn), 50u);

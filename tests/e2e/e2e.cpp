@@ -136,4 +136,17 @@ std::tuple<int, std::string, std::string> runHost(const Launch& launch) {
     return {exitStatus(process), out ? out : "", err ? err : ""};
 }
 
+BusyProcess::BusyProcess() {
+    const char* argv[] = {VQ_BUSY_PROCESS, "60", nullptr};
+    process = g_subprocess_newv(argv, G_SUBPROCESS_FLAGS_NONE, nullptr);
+    if (!process) throw std::runtime_error("cannot start " VQ_BUSY_PROCESS);
+    pid = std::stoi(g_subprocess_get_identifier(process));
+}
+
+BusyProcess::~BusyProcess() {
+    g_subprocess_force_exit(process);
+    g_subprocess_wait(process, nullptr, nullptr);
+    g_object_unref(process);
+}
+
 }  // namespace vq::e2e

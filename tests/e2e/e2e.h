@@ -81,6 +81,14 @@ private:
     GSubprocess* process_;
 };
 
+// The busy-process helper (two spinning threads per processor) for as long as this lives.
+struct BusyProcess {
+    BusyProcess();
+    ~BusyProcess();
+    pid_t pid = -1;
+    GSubprocess* process;
+};
+
 // Runs the host until it exits by itself: its status (as Host::stop), stdout and stderr.
 std::tuple<int, std::string, std::string> runHost(const Launch& launch);
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
 #include <thread>
 
 #include "e2e.h"
@@ -218,6 +219,30 @@ TEST(HostOnThisMachineTest, AnswersAgreeWithTheKernel) {
         EXPECT_TRUE(fs::exists("/sys/class/net/" + row[0].get<std::string>())) << row;
         EXPECT_EQ(row[3], "0kb/s") << "the first sample after a rebuild has no rate";
     }
+    EXPECT_EQ(host.stop(), 0) << host.stderrText();
+}
+
+// A process that the test starts and keeps busy is the busiest over the interval between two calls; the host
+// names it, finds no application for it, and knows its own pid.
+TEST(HostOnThisMachineTest, TopProcessesListsABusyProcessFirst) {
+    TempDir data;
+    Host host({std::nullopt, {}, {"XDG_DATA_HOME=" + data.path}});
+    BusyProcess busy;
+    host.call("topProcesses", {5});
+    std::this_thread::sleep_for(1500ms);
+    const auto top = host.call("topProcesses", {5});
+    ASSERT_EQ(top.size(), 5u) << top;
+    // Only another test's busy process (ctest -j) may come before this one.
+    std::size_t rank = 0;
+    for (; rank < top.size() && top[rank][0] != busy.pid; ++rank)
+        EXPECT_EQ(host.call("getPsName", json::array({top[rank][0]})), "velquette-busy-process") << top;
+    ASSERT_LT(rank, top.size()) << top;
+    EXPECT_GT(top[rank][1].get<double>(), 50.0) << top;
+    EXPECT_TRUE(std::regex_match(top[rank][2].get<std::string>(), std::regex(R"(\d+(KB|\.\dMB))"))) << top;
+    for (std::size_t i = 1; i < top.size(); ++i) EXPECT_GE(top[i - 1][1], top[i][1]) << top;
+    EXPECT_EQ(host.call("getPsName", {busy.pid}), "velquette-busy-process");
+    EXPECT_EQ(host.call("getAppPath", {busy.pid, nullptr}), "");
+    EXPECT_EQ(host.call("getselfpid"), host.pid);
     EXPECT_EQ(host.stop(), 0) << host.stderrText();
 }
 

@@ -66,6 +66,7 @@ TEST(InstallerEndToEnd, InstallsFromTheServerAndTheHostsFansSwitchToTheModule) {
     Host host({VQ_FIXTURES_DIR "/machines/smc-macbookpro.json"});
     EXPECT_EQ(host.call("fans"), json::parse(R"([["Left Fan","1165rpm"],["Right Fan","1250rpm"]])"));
     EXPECT_EQ(host.call("wasIntelModuleInstalled"), false);
+    EXPECT_EQ(host.call("needsIntelBundle"), true);
 
     TempDir scratch;
     const fs::path home = fs::path(host.volumeIcons()).parent_path().parent_path().parent_path().parent_path();
@@ -92,6 +93,7 @@ TEST(InstallerEndToEnd, InstallsFromTheServerAndTheHostsFansSwitchToTheModule) {
     }
     ASSERT_TRUE(arrived) << host.stderrText();
     EXPECT_EQ(host.call("fans"), json::parse(R"([["Fan 1","2100rpm"],["Main Fan","1500rpm"]])"));
+    EXPECT_EQ(host.call("needsIntelBundle"), false);
     EXPECT_EQ(host.stop(), 0) << host.stderrText();
 }
 
