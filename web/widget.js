@@ -6,7 +6,8 @@
 "use strict";
 
 (() => {
-  const REFRESH_MS = 1000;
+  const Settings = window.VelquetteSettings;
+  const settings = Settings.load();
 
   // In the desktop window the page draws only its card.
   if (new URLSearchParams(location.search).get("frame") === "window")
@@ -28,6 +29,8 @@
 
   // cpuUsage answers [[system, user, nice, idle, busy], [[busy, system, user,
   // nice], ...one per core]], or null before the first sample.
+  const cpuHistory = new window.Sparkline($("cpu-history"), ["busy"], { fixedMax: 100 });
+
   function renderCPU([usage, load, uptime, processinfo]) {
     const summary = Array.isArray(usage) && Array.isArray(usage[0]) ? usage[0] : [];
     const cores = Array.isArray(usage) && Array.isArray(usage[1]) ? usage[1] : [];
@@ -38,6 +41,7 @@
     setText("cpu-nice", percentText(nice));
     setText("cpu-idle", percentText(idle));
     setText("cpu-busy", percentText(busy));
+    cpuHistory.push(busy);
     renderCores(cores);
 
     setText("load", lineText(load));
@@ -255,82 +259,52 @@
 
   // hasNetworkSetupChanged is asked first in the same batch: when the setup
   // changed it makes the network call rebuild its interface list.
+  const networkHistory = new window.Sparkline($("network-history"), ["down", "up"]);
+
   function renderNetwork([, interfaces]) {
     renderRows($("interface-list"), interfaces, ([name]) => name, makeInterfaceRow, updateInterfaceRow, false);
+    // The history adds up every interface's rates.
+    const rows = Array.isArray(interfaces) ? interfaces.filter(Array.isArray) : [];
+    const sum = (index) => rows.reduce((total, row) => total + (window.Sparkline.rateBytes(row[index]) || 0), 0);
+    networkHistory.push(sum(3), sum(4));
   }
 
   // ---- Temperatures and fans ----------------------------------------------
 
-  // The host's unit codes 0, 1 and 2 and their labels. The choice is kept in
-  // localStorage, where the browser allows it.
+  // The host's unit codes 0, 1 and 2 and their labels.
   const UNIT_LABELS = ["°C", "°F", "K"];
-  const UNIT_KEY = "velquette.temperatureUnit";
-  let temperatureUnit = (() => {
-    try {
-      const stored = Number(localStorage.getItem(UNIT_KEY));
-      return UNIT_LABELS[stored] ? stored : 0;
-    } catch {
-      return 0;
-    }
-  })();
+  function showUnit() { setText("temp-unit", UNIT_LABELS[settings.unit]); }
 
-  function showUnit() { setText("temp-unit", UNIT_LABELS[temperatureUnit]); }
-
-  $("temp-unit").addEventListener("click", () => {
-    temperatureUnit = (temperatureUnit + 1) % UNIT_LABELS.length;
-    try {
-      localStorage.setItem(UNIT_KEY, String(temperatureUnit));
-    } catch {
-      // Without storage the choice lasts until the page reloads.
-    }
-    showUnit();
-  });
-  showUnit();
+  $("temp-unit").addEventListener("click", () => changeSettings({ unit: (settings.unit + 1) % UNIT_LABELS.length }));
 
   // The start-up disk's temperature comes from the drive itself, so it is
-  // asked for afresh only every DRIVE_REFRESH_MS; the choice is kept like the
-  // unit. Once a disk entry was seen, the section stays up so that the
-  // switch can be turned on again.
-  const DRIVES_KEY = "velquette.driveTemperatures";
+  // asked for afresh only every DRIVE_REFRESH_MS. Once a disk entry was seen,
+  // the section stays up so that the switch can be turned on again.
   const DRIVE_REFRESH_MS = 60000;
-  let driveTemperatures = (() => {
-    try {
-      return localStorage.getItem(DRIVES_KEY) !== "0";
-    } catch {
-      return true;
-    }
-  })();
   let lastDriveRefresh = -Infinity;
   let drivesSeen = false;
 
-  function showDrives() { $("temp-drives").setAttribute("aria-pressed", String(driveTemperatures)); }
+  function showDrives() { $("temp-drives").setAttribute("aria-pressed", String(settings.disk)); }
 
   $("temp-drives").addEventListener("click", () => {
-    driveTemperatures = !driveTemperatures;
     lastDriveRefresh = -Infinity;
-    try {
-      localStorage.setItem(DRIVES_KEY, driveTemperatures ? "1" : "0");
-    } catch {
-      // Without storage the choice lasts until the page reloads.
-    }
-    showDrives();
+    changeSettings({ disk: !settings.disk });
   });
-  showDrives();
 
   function temperatureCalls() {
-    const calls = [["setShouldMonitorSMARTTemps", [driveTemperatures ? 1 : 0]]];
+    const calls = [["setShouldMonitorSMARTTemps", [settings.disk ? 1 : 0]]];
     const now = performance.now();
-    if (driveTemperatures && now - lastDriveRefresh >= DRIVE_REFRESH_MS) {
+    if (settings.disk && now - lastDriveRefresh >= DRIVE_REFRESH_MS) {
       lastDriveRefresh = now;
       calls.push(["setNeedsSMARTUpdate"]);
     }
-    calls.push(["temps", [temperatureUnit]]);
+    calls.push(["temps", [settings.unit]]);
     return calls;
   }
 
   function renderTemperatures(results) {
     const temps = results[results.length - 1];
-    if (driveTemperatures && Array.isArray(temps) && temps.some((t) => Array.isArray(t) && /^HD: /.test(t[0])))
+    if (settings.disk && Array.isArray(temps) && temps.some((t) => Array.isArray(t) && /^HD: /.test(t[0])))
       drivesSeen = true;
     renderReadings("temperatures", "temperature-list", temps, drivesSeen);
   }
@@ -447,28 +421,32 @@
   // section is one more entry here with its own render function.
   // The change flags come before the calls whose answers they affect.
   const sections = [
-    { calls: [["cpuUsage"], ["load"], ["uptime"], ["processinfo"]], render: renderCPU },
-    { calls: [["memoryUsage"]], render: renderMemory },
-    { calls: [["hasDiskSetupChanged"], ["diskUsage"]], render: renderVolumes },
-    { calls: [["hasNetworkSetupChanged"], ["network"]], render: renderNetwork },
+    { id: "cpu", calls: [["cpuUsage"], ["load"], ["uptime"], ["processinfo"]], render: renderCPU },
+    { id: "memory", calls: [["memoryUsage"]], render: renderMemory },
+    { id: "volumes", calls: [["hasDiskSetupChanged"], ["diskUsage"]], render: renderVolumes },
+    { id: "network", calls: [["hasNetworkSetupChanged"], ["network"]], render: renderNetwork },
     // The unit and the disk switch are read at each refresh, so a change
     // shows at the next one.
-    { calls: temperatureCalls, render: renderTemperatures },
-    { calls: [["fans"]], render: ([fans]) => renderReadings("fans", "fan-list", fans) },
-    { calls: [["isLaptop"], ["battery"]], render: renderBattery },
+    { id: "temperatures", calls: temperatureCalls, render: renderTemperatures },
+    { id: "fans", calls: [["fans"]], render: ([fans]) => renderReadings("fans", "fan-list", fans) },
+    { id: "battery", calls: [["isLaptop"], ["battery"]], render: renderBattery },
     {
+      id: "processes",
       calls: () => [["topProcesses", [PROCESS_COUNT]], ["getselfpid"], ...processNameCalls()],
       render: renderProcesses,
     },
     { calls: [["isIntel"], ["needsIntelBundle"]], render: renderModuleNotice },
   ];
-  const callsOf = (section) => (typeof section.calls === "function" ? section.calls() : section.calls);
+  // A section the user switched off costs the host nothing: its calls are left out.
+  const isOff = (section) => settings.hidden.includes(section.id);
+  const callsOf = (section) =>
+    isOff(section) ? [] : typeof section.calls === "function" ? section.calls() : section.calls;
 
   function setConnection(state, detail) {
     const status = $("status");
     document.body.classList.toggle("disconnected", state !== "connected");
     status.hidden = state === "connected";
-    status.textContent = state === "connected" ? "" : state;
+    status.textContent = state === "connected" ? "" : state === "error" ? "error" : "reconnecting…";
     status.title = detail || "";
   }
 
@@ -480,6 +458,7 @@
       const count = counts[index];
       const part = results.slice(offset, offset + count);
       offset += count;
+      if (count === 0) continue;
       try {
         section.render(part);
       } catch (error) {
@@ -489,7 +468,12 @@
     }
   }
 
+  // Sampling pauses while the page is hidden: a widget nobody sees costs
+  // nothing. It resumes at once when the page shows again.
+  let timer = null;
+
   async function refresh() {
+    timer = null;
     try {
       const calls = sections.map(callsOf);
       const results = await window.Velquette.batch(calls.flat());
@@ -498,9 +482,64 @@
     } catch (error) {
       setConnection(error.status ? "error" : "disconnected", error.message);
     } finally {
-      setTimeout(refresh, REFRESH_MS);
+      if (!document.hidden) timer = setTimeout(refresh, settings.refresh * 1000);
     }
   }
 
+  document.addEventListener("visibilitychange", () => {
+    if (document.hidden) {
+      clearTimeout(timer);
+      timer = null;
+    } else if (timer === null) {
+      refresh();
+    }
+  });
+
+  // ---- Settings ----------------------------------------------------------
+
+  // Shows the settings on the page: theme, layout, sections switched off,
+  // the temperature switches, and the form's fields.
+  function applySettings() {
+    const root = document.documentElement;
+    root.dataset.theme = settings.theme;
+    root.dataset.layout = settings.layout;
+    for (const id of Settings.SECTIONS) $(id).toggleAttribute("data-off", settings.hidden.includes(id));
+    showUnit();
+    showDrives();
+    const form = $("settings");
+    form.elements.refresh.value = String(settings.refresh);
+    form.elements.unit.value = String(settings.unit);
+    form.elements.disk.checked = settings.disk;
+    form.elements.theme.value = settings.theme;
+    form.elements.layout.value = settings.layout;
+    for (const box of form.querySelectorAll("input[name=section]")) box.checked = !settings.hidden.includes(box.value);
+  }
+
+  function changeSettings(change) {
+    Object.assign(settings, Settings.sanitize({ ...settings, ...change }));
+    Settings.save(settings);
+    applySettings();
+  }
+
+  $("settings").addEventListener("change", () => {
+    const form = $("settings");
+    changeSettings({
+      refresh: Number(form.elements.refresh.value),
+      unit: Number(form.elements.unit.value),
+      disk: form.elements.disk.checked,
+      theme: form.elements.theme.value,
+      layout: form.elements.layout.value,
+      hidden: [...form.querySelectorAll("input[name=section]")].filter((box) => !box.checked).map((box) => box.value),
+    });
+  });
+  $("settings").addEventListener("submit", (event) => event.preventDefault());
+
+  $("settings-button").addEventListener("click", () => {
+    const open = $("settings").hidden;
+    $("settings").hidden = !open;
+    $("settings-button").setAttribute("aria-expanded", String(open));
+  });
+
+  applySettings();
   refresh();
 })();

@@ -37,7 +37,7 @@ const Texts kCpuTexts{{"#cpu-system", "10"}, {"#cpu-user", "15"}, {"#cpu-nice", 
                       {"#cpu-busy", "25"}, {"@data-busy", "31|20"}, {"#load", "0.50, 0.25, 1.00"},
                       {"#uptime", "1d 2h 3m"}, {"#processinfo", "57 tasks, 213 threads"}};
 const Texts kConnected{{"#status", ""}, {"~id=\"status\"[^>]* hidden", "1"}, {"~<body[^>]*disconnected", "0"}};
-const Texts kDisconnected{{"#status", "disconnected"}, {"~id=\"status\"[^>]* hidden", "0"},
+const Texts kDisconnected{{"#status", "reconnecting…"}, {"~id=\"status\"[^>]* hidden", "0"},
                           {"~<body[^>]*disconnected", "1"}};
 // The desk machine: the disk image is left out, each icon is loaded from the
 // host, the interfaces come in the kernel's order at the sampled rates; no battery.
@@ -138,16 +138,20 @@ protected:
 
     // The DOM after `budgetMs` of virtual time, while this thread's main loop
     // turns; the screenshot goes to <build>/artifacts/<name>.png.
-    std::string load(const std::string& url, const std::string& name, int height, int budgetMs = 4000) {
+    // A profile folder given by the caller is kept between loads, as a
+    // browser keeps its storage between visits.
+    std::string load(const std::string& url, const std::string& name, int height, int budgetMs = 4000,
+                     const std::string& keptProfile = "") {
         std::filesystem::create_directories(VQ_ARTIFACTS_DIR);
         screenshot_ = VQ_ARTIFACTS_DIR "/" + name + ".png";
         std::filesystem::remove(screenshot_);
-        TempDir profile;
+        TempDir scratchProfile;
+        const std::string& profile = keptProfile.empty() ? scratchProfile.path : keptProfile;
         const std::string command =
             "timeout 60 " + chromium_ +
             " --headless --no-sandbox --disable-gpu --hide-scrollbars --no-first-run --disable-extensions"
             " --disable-background-networking --force-device-scale-factor=1 --dump-dom --user-data-dir=" +
-            profile.path + " --virtual-time-budget=" + std::to_string(budgetMs) + " --window-size=320," +
+            profile + " --virtual-time-budget=" + std::to_string(budgetMs) + " --window-size=320," +
             std::to_string(height) + " --screenshot=" + screenshot_ + " " + url;
         g_auto(GStrv) argv = nullptr;
         g_shell_parse_argv(command.c_str(), nullptr, &argv, nullptr);
@@ -228,6 +232,63 @@ TEST_F(BrowserTest, ShowsTheBusiestProcessesOfThisMachine) {
     EXPECT_NE(dom.find("data-pid=\"" + std::to_string(busy.pid) + "\""), std::string::npos);
     expectTexts(dom, {{{"~class=\"process( self)?\" data-pid", "5"}}});
     EXPECT_EQ(host.stop(), 0) << host.stderrText();
+}
+
+// Each section shows what the host answered; a section without data on the
+// machine stays hidden.
+TEST_F(BrowserTest, EachMachineShowsItsSectionsAndHidesTheRest) {
+    const std::pair<std::string, std::string> machines[] = {
+        {kDeskMachine, "desk"},
+        {VQ_E2E_FIXTURES_DIR "/macbook-everything.json", "macbook"},
+        {VQ_E2E_FIXTURES_DIR "/powerbook-everything.json", "powerbook"},
+    };
+    for (const auto& [machine, name] : machines) {
+        SCOPED_TRACE(name);
+        Host host({machine});
+        std::string readings, hidden;
+        for (const char* call : {"temps", "fans"})
+            for (const json& row : host.call(call, call == std::string("temps") ? json{0} : json::array()))
+                readings += (readings.empty() ? "" : "|") + row[1].get<std::string>();
+        const bool laptop = host.call("isLaptop") == true;
+        const std::string dom = load(host.url, "machine-" + name, 1100);
+        // The battery's samples move on with each call, so its charge is checked by form.
+        expectTexts(dom, {{{".reading-value", readings},
+                           {"~id=\"battery\"[^>]* hidden", laptop ? "0" : "1"},
+                           {"~id=\"fans\"[^>]* hidden", readings.find("rpm") == std::string::npos ? "1" : "0"},
+                           {"~id=\"battery-charge\"[^>]*>[0-9]+%<", laptop ? "1" : "0"},
+                           // History lines of at least two samples each.
+                           {"~class=\"spark (busy|down|up)\" points=\"[^\" ]+ [^\"]+\"", "3"}}});
+        EXPECT_EQ(host.stop(), 0) << host.stderrText();
+    }
+}
+
+// Settings given in the address are kept in the browser's storage: a later
+// visit without them shows the same unit, theme, layout and sections.
+TEST_F(BrowserTest, SettingsSurviveAReload) {
+    Host host({VQ_E2E_FIXTURES_DIR "/macbook-everything.json"});
+    std::string fahrenheit;
+    for (const json& row : host.call("temps", {1})) fahrenheit += (fahrenheit.empty() ? "" : "|") + row[1].get<std::string>();
+    TempDir profile;
+    load(host.url + "#unit=F&theme=light&layout=compact&hide=processes,network", "settings-set", 840, 3000,
+         profile.path);
+    const std::string dom = load(host.url, "settings-kept", 840, 3000, profile.path);
+    expectTexts(dom, {{{"@data-theme", "light"}, {"@data-layout", "compact"}, {"#temp-unit", "°F"},
+                       {"~id=\"processes\"[^>]* data-off", "1"}, {"~id=\"network\"[^>]* data-off", "1"},
+                       {"~id=\"cpu\"[^>]* data-off", "0"}}});
+    EXPECT_NE(dom.find(fahrenheit.substr(0, fahrenheit.find('|'))), std::string::npos) << fahrenheit;
+    // The other profile never saw the settings.
+    expectTexts(load(host.url, "settings-default", 840, 3000), {{{"@data-theme", "system"}, {"#temp-unit", "°C"}}});
+    EXPECT_EQ(host.stop(), 0) << host.stderrText();
+}
+
+// A section switched off in the settings sends no calls at all.
+TEST_F(BrowserTest, SectionsSwitchedOffCostTheHostNothing) {
+    FakeHost host(0, 1 << 30);
+    load(host.url + "#hide=processes,temperatures,fans,battery", "sections-off", 240);
+    ASSERT_FALSE(host.posts.empty());
+    for (const auto& post : host.posts)
+        EXPECT_EQ(post, "/batch: cpuUsage load uptime processinfo memoryUsage hasDiskSetupChanged diskUsage "
+                        "hasNetworkSetupChanged network isIntel needsIntelBundle");
 }
 
 TEST_F(BrowserTest, ShowsTheBatteryOnALaptop) {
