@@ -213,6 +213,13 @@ void Velquette::copyTextToClipboard(const std::string& text) { platform_.clipboa
 
 Value Velquette::topProcesses(int count) { return topProcessesSampler->top(count); }
 
+bool Velquette::isAutostartEnabled() { return platform_.autostart && platform_.autostart->isEnabled(); }
+
+// Answers whether the entry is now as asked.
+bool Velquette::setAutostart(int enabled) {
+    return platform_.autostart && platform_.autostart->setEnabled(enabled == 1);
+}
+
 void Velquette::workspaceChange() {
     disksDataMiner->findDrives();
     diskChange = true;

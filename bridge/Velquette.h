@@ -80,6 +80,10 @@ public:
     void copyTextToClipboard(const std::string& text);
     // Our addition for the page's Processes section.
     Value topProcesses(int count);
+    // Our additions for the page's settings: whether the desktop widget
+    // starts with the session, and switching that (1 on, anything else off).
+    bool isAutostartEnabled();
+    bool setAutostart(int enabled);
 
     // Reachable under their default names.
     bool hasDiskSetupChanged();

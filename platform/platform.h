@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "platform/autostart.h"
 #include "platform/clock.h"
 #include "platform/dynamic_store.h"
 #include "platform/file_system.h"
@@ -47,6 +48,7 @@ struct Platform {
     std::shared_ptr<PowerSources> powerSources;
     // The first disk's SMART client; null where there is none.
     std::shared_ptr<SmartDrives> smartDrives;
+    std::shared_ptr<Autostart> autostart;
     std::shared_ptr<Processes> processes;
     std::shared_ptr<Clipboard> clipboard;
 };

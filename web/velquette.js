@@ -17,6 +17,8 @@
     "installIntelModule", "wasIntelModuleInstalled",
     // Our own addition: the busiest processes.
     "topProcesses",
+    // And for the page's settings.
+    "isAutostartEnabled", "setAutostart",
   ];
 
   // A call that has not been answered by then is given up, so a host that

@@ -521,6 +521,22 @@
     applySettings();
   }
 
+  // Starting with the desktop belongs to the machine, not to this browser:
+  // the host keeps it, and the box shows what the host answers.
+  const autostartBox = $("settings").elements.autostart;
+  async function showAutostart(change) {
+    try {
+      if (change !== undefined) await window.Velquette.setAutostart(change ? 1 : 0);
+      autostartBox.checked = (await window.Velquette.isAutostartEnabled()) === true;
+    } catch {
+      autostartBox.checked = false;
+    }
+  }
+  autostartBox.addEventListener("change", (event) => {
+    event.stopPropagation();
+    showAutostart(autostartBox.checked);
+  });
+
   $("settings").addEventListener("change", () => {
     const form = $("settings");
     changeSettings({
@@ -536,6 +552,8 @@
 
   $("settings-button").addEventListener("click", () => {
     const open = $("settings").hidden;
+    // Asked when the settings open, so a refresh stays one round trip.
+    if (open) showAutostart();
     $("settings").hidden = !open;
     $("settings-button").setAttribute("aria-expanded", String(open));
   });

@@ -13,6 +13,7 @@
 #include "platform/linux/linux_processes.h"
 #include "platform/linux/linux_processor_stats.h"
 #include "platform/linux/linux_smart_drives.h"
+#include "platform/linux/xdg_autostart.h"
 #include "platform/linux/linux_storage.h"
 #include "platform/linux/mountinfo_notifier.h"
 #include "platform/linux/netlink_change_notifier.h"
@@ -83,6 +84,8 @@ Platform makeLinuxPlatform(const Roots& roots) {
     platform.modules = makeSensorModuleLoader(platform.log);
     platform.processes = makeLinuxProcesses(roots.proc, xdgDataDirectories(dataHome, std::getenv("XDG_DATA_DIRS")));
     platform.clipboard = makeLinuxClipboard();
+    platform.autostart =
+        std::make_shared<XdgAutostart>(xdgConfigHome(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
     return platform;
 }
 

@@ -17,6 +17,7 @@
 #include "platform/linux/posix_file_system.h"
 #include "platform/linux/sensor_module_loader.h"
 #include "platform/linux/volume_icons.h"
+#include "platform/linux/xdg_autostart.h"
 
 namespace vq {
 namespace {
@@ -465,6 +466,9 @@ Platform makeSimPlatform(std::shared_ptr<SimMachine> machine, std::shared_ptr<No
     platform.machine = machine;
     platform.powerSources = machine;
     platform.smartDrives = machine->smart;
+    // Like the file operations: real files below the machine's home.
+    platform.autostart =
+        std::make_shared<linux_platform::XdgAutostart>(machine->home ? *machine->home + "/.config" : "");
     platform.processes = machine;
     platform.clipboard = machine;
     const std::string supportDirectory = machine->home ? *machine->home + "/Library/Application Support" : std::string();

@@ -155,5 +155,33 @@ TEST(ResidentMemory, StepsUpAbove1000) {
     for (const auto& [bytes, text] : cases) EXPECT_EQ(formatResidentMemory(bytes), text) << bytes;
 }
 
+// The autostart entry follows the setting; a user who hid it in the
+// desktop's own settings sees it off.
+TEST(Autostart, TheEntryFollowsTheSetting) {
+    const fs::path home = fs::path(::mkdtemp(std::string("/tmp/vq-autostart-XXXXXX").data()));
+    const fs::path entry = home / ".config/autostart/org.brackwell.Velquette.desktop";
+    Velquette object(makeSimPlatform(loadSimMachine({{"architecture", "intel"}, {"home", home.string()}})));
+    auto set = [&](int value) { return invokeScriptCall(object, "setAutostart", Value::array({value})); };
+    auto enabled = [&] { return invokeScriptCall(object, "isAutostartEnabled", Value::array()); };
+
+    EXPECT_EQ(enabled(), false);
+    EXPECT_EQ(set(1), true);
+    EXPECT_EQ(enabled(), true);
+    std::ifstream written(entry);
+    const std::string text{std::istreambuf_iterator<char>(written), {}};
+    EXPECT_NE(text.find("\nExec=velquette-widget\n"), std::string::npos) << text;
+    std::ofstream(entry, std::ios::app) << "Hidden=true\n";
+    EXPECT_EQ(enabled(), false);
+    EXPECT_EQ(set(2), true);  // only 1 switches it on
+    EXPECT_FALSE(fs::exists(entry));
+    EXPECT_EQ(set(0), true);
+    // A config folder that cannot be made: the page is told it stayed off.
+    fs::remove_all(home / ".config");
+    std::ofstream(home / ".config") << "a file";
+    EXPECT_EQ(set(1), false);
+    EXPECT_EQ(enabled(), false);
+    fs::remove_all(home);
+}
+
 }  // namespace
 }  // namespace vq
