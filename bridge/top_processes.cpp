@@ -5,6 +5,11 @@
 #include <cstdio>
 
 namespace vq {
+namespace {
+
+constexpr double kShortestInterval = 0.5;  // seconds
+
+}  // namespace
 
 std::string formatResidentMemory(std::uint64_t bytes) {
     double value = static_cast<double>(bytes) / 1024.0;
@@ -56,7 +61,12 @@ Value TopProcesses::top(int count) {
         const ProcessRecord& record = *shares_[i].record;
         rows.push_back(Value::array({record.pid, shares_[i].percent, formatResidentMemory(record.residentBytes)}));
     }
-    std::swap(previous_, current_);
+    // /proc counts CPU time in clock ticks (10 ms), so over a much shorter
+    // interval the shares are mostly rounding. A call that comes sooner than
+    // kShortestInterval after the sample it measured from keeps that sample
+    // for the next call.
+    if (previous_.records.empty() || current_.takenAt - previous_.takenAt >= kShortestInterval)
+        std::swap(previous_, current_);
     return rows;
 }
 

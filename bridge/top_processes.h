@@ -25,6 +25,7 @@ public:
     // first (ties: lower pid first). The share is CPU time over elapsed time,
     // so a process on several processors can pass 100. A process that was not
     // in the previous sample (or on the first call) is measured from its start.
+    // Calls less than half a second apart measure from the same earlier sample.
     // An empty list when the process table cannot be read.
     Value top(int count);
 
