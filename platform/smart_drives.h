@@ -3,6 +3,7 @@
 // answers a status: 0 for success, an IOKit-style error otherwise.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,6 +13,21 @@
 namespace vq {
 
 using AtaBlock = std::array<std::uint8_t, 512>;
+
+// Places in the blocks, as the ATA standard lays them out. Identify data:
+namespace ata {
+constexpr std::size_t kSmartSupportedByte = 164;  // word 82, bit 0
+constexpr std::size_t kSmartEnabledByte = 170;    // word 85, bit 0
+constexpr std::size_t kSignatureByte = 510;       // holds kSignature when the block is sound
+constexpr std::uint8_t kSignature = 0xA5;
+// SMART data: 30 attribute entries of 12 bytes from byte 2; an entry's
+// byte 0 is the attribute number, byte 5 the lowest byte of its raw value.
+constexpr std::size_t kAttributeTableStart = 2;
+constexpr std::size_t kAttributeEntrySize = 12;
+constexpr std::size_t kAttributeCount = 30;
+constexpr std::size_t kRawLowByte = 5;
+constexpr std::uint8_t kTemperatureAttribute = 194;
+}  // namespace ata
 
 // kIOReturnError and kIOReturnUnsupported: what a refused step answers.
 constexpr int kSmartStepFailed = static_cast<int>(0xE00002BC);

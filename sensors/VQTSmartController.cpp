@@ -3,18 +3,7 @@
 #include <numeric>
 
 namespace vq {
-namespace {
-
-constexpr std::uint8_t kTemperatureAttribute = 194;
-constexpr std::size_t kAttributeTableStart = 2;
-constexpr std::size_t kAttributeEntrySize = 12;
-constexpr std::size_t kAttributeCount = 30;
-constexpr std::size_t kRawLowByte = 5;
-constexpr std::size_t kSignatureByte = 510;
-constexpr std::uint8_t kSignature = 0xA5;
-constexpr std::size_t kFeatureSetByte = 164;  // word 82: bit 0 is SMART
-
-}  // namespace
+using namespace ata;
 
 std::optional<unsigned> smartTemperature(const AtaBlock& smartData) {
     for (std::size_t i = 0; i < kAttributeCount; ++i) {
@@ -63,7 +52,7 @@ bool VQTSmartController::PrintIdentifyData(SmartInterface& smart, Value& results
     if (smart.getATAIdentifyData(block) != 0) return false;
     if (VerifyIdentifyData(block) != 0) return false;
     results["model"] = "HD: " + (volumes_ ? volumes_->displayNameAtPath("/") : std::string("/"));
-    return (block[kFeatureSetByte] & 1) != 0;
+    return (block[kSmartSupportedByte] & 1) != 0;
 }
 
 void VQTSmartController::PrintSMARTData(SmartInterface& smart, Value& results) {

@@ -27,9 +27,7 @@ constexpr std::uint8_t kStatusGood = 0;
 constexpr std::uint8_t kStatusCheckCondition = 2;
 constexpr std::uint8_t kAtaStatusError = 0x01;
 
-constexpr std::size_t kSmartSupportedByte = 164;  // word 82 bit 0
-constexpr std::size_t kSmartEnabledByte = 170;    // word 85 bit 0
-constexpr std::size_t kSignatureByte = 510;
+using namespace ata;
 
 }  // namespace
 
@@ -108,7 +106,7 @@ AtaBlock syntheticIdentifyData() {
     AtaBlock block{};
     block[kSmartSupportedByte] = 1;
     block[kSmartEnabledByte] = 1;
-    block[kSignatureByte] = 0xA5;
+    block[kSignatureByte] = kSignature;
     seal(block);
     return block;
 }
@@ -117,8 +115,8 @@ std::optional<AtaBlock> syntheticSmartData(int celsius) {
     if (celsius < 0 || celsius > 255) return std::nullopt;
     AtaBlock block{};
     block[0] = 0x10;  // data structure revision
-    block[2] = 194;
-    block[7] = static_cast<std::uint8_t>(celsius);
+    block[kAttributeTableStart] = kTemperatureAttribute;
+    block[kAttributeTableStart + kRawLowByte] = static_cast<std::uint8_t>(celsius);
     seal(block);
     return block;
 }

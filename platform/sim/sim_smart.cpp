@@ -1,34 +1,22 @@
 #include "platform/sim/sim_smart.h"
 
+#include <algorithm>
 #include <set>
 #include <stdexcept>
+
+#include "platform/sim/sim_smc.h"
 
 namespace vq {
 namespace {
 
 [[noreturn]] void malformed(const std::string& what) { throw std::runtime_error("machine file: \"smart\" " + what); }
 
-std::optional<int> hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return std::nullopt;
-}
-
-// 1024 hex digits; spaces and newlines between them are allowed.
 AtaBlock block(const nlohmann::json& value, const char* name) {
-    if (!value.is_string()) malformed(std::string("\"") + name + "\" must be a hex string");
+    const auto bytes = value.is_string() ? decodeHexBytes(value.get<std::string>()) : std::nullopt;
     AtaBlock out{};
-    std::size_t digits = 0;
-    for (char c : value.get<std::string>()) {
-        if (c == ' ' || c == '\n') continue;
-        const auto digit = hexDigit(c);
-        if (!digit || digits >= 2 * out.size())
-            malformed(std::string("\"") + name + "\" must hold exactly 512 bytes in hex");
-        out[digits / 2] = static_cast<std::uint8_t>(out[digits / 2] << 4 | *digit);
-        ++digits;
-    }
-    if (digits != 2 * out.size()) malformed(std::string("\"") + name + "\" must hold exactly 512 bytes in hex");
+    if (!bytes || bytes->size() != out.size())
+        malformed(std::string("\"") + name + "\" must hold exactly 512 bytes in hex");
+    std::copy(bytes->begin(), bytes->end(), out.begin());
     return out;
 }
 

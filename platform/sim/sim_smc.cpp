@@ -17,14 +17,9 @@ std::string unpack(std::uint32_t code) {
 [[noreturn]] void malformed(const std::string& what) { throw std::runtime_error("machine file: smc " + what); }
 
 std::vector<std::uint8_t> parseHexBytes(const std::string& text, const std::string& where) {
-    if (text.size() % 2 != 0) malformed(where + ": bytes must be pairs of hexadecimal digits");
-    std::vector<std::uint8_t> bytes(text.size() / 2);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const char* first = text.data() + 2 * i;
-        auto [end, ec] = std::from_chars(first, first + 2, bytes[i], 16);
-        if (ec != std::errc() || end != first + 2) malformed(where + ": bytes must be pairs of hexadecimal digits");
-    }
-    return bytes;
+    auto bytes = decodeHexBytes(text);
+    if (!bytes) malformed(where + ": bytes must be pairs of hexadecimal digits");
+    return std::move(*bytes);
 }
 
 IOReturn parseStatus(const nlohmann::json& value, const std::string& where) {
@@ -40,6 +35,17 @@ IOReturn parseStatus(const nlohmann::json& value, const std::string& where) {
 }
 
 }  // namespace
+
+std::optional<std::vector<std::uint8_t>> decodeHexBytes(std::string_view text) {
+    if (text.size() % 2 != 0) return std::nullopt;
+    std::vector<std::uint8_t> bytes(text.size() / 2);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char* first = text.data() + 2 * i;
+        auto [end, ec] = std::from_chars(first, first + 2, bytes[i], 16);
+        if (ec != std::errc() || end != first + 2) return std::nullopt;
+    }
+    return bytes;
+}
 
 void SimSmc::setKey(const std::string& name, const std::string& type, std::vector<std::uint8_t> bytes) {
     keys[name] = Key{type, std::move(bytes)};

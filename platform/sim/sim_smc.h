@@ -16,6 +16,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -23,6 +24,10 @@
 #include "platform/smc_transport.h"
 
 namespace vq {
+
+// Pairs of hexadecimal digits ("2d40") as bytes; nullopt for anything else.
+// Machine files give byte values this way.
+std::optional<std::vector<std::uint8_t>> decodeHexBytes(std::string_view text);
 
 class SimSmc final : public SmcService {
 public:

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <numeric>
 
 #include "platform/linux/ata_commands.h"
 #include "platform/linux/linux_smart_drives.h"
@@ -76,11 +75,6 @@ struct FakeDevice : AtaPassThroughDevice {
     }
     std::shared_ptr<FakeDrive> drive;
 };
-
-void seal(AtaBlock& block) {
-    block[511] = 0;
-    block[511] = static_cast<std::uint8_t>(256 - std::accumulate(block.begin(), block.end(), 0u) % 256);
-}
 
 Roots treeRoots(const std::string& proc) { return {kTree + "/" + proc, kTree + "/sys", kTree + "/udev", "/nonexistent"}; }
 
