@@ -348,17 +348,30 @@
   // ---- Processes -----------------------------------------------------------
 
   // topProcesses answers one [pid, CPU %, resident memory] per process,
-  // busiest first. Names and icons are asked with getPsName and getAppPath
-  // in the next refresh's batch for pids the page has not named yet, and
-  // kept while the pid stays in the list.
+  // busiest first. Walking every process is the dearest call of a refresh,
+  // so the list is asked for every PROCESS_REFRESH_MS (less half a second
+  // of timer slack) rather than every refresh; the rates it answers cover
+  // the time since the last call anyway. Names and icons are asked with
+  // getPsName and getAppPath in the next refresh's batch for pids the page
+  // has not named yet, and kept while the pid stays in the list. The host's
+  // own pid never changes, so it is asked until it is known.
   const PROCESS_COUNT = 5;
+  const PROCESS_REFRESH_MS = 3000;
   const processNames = new Map();  // pid -> {name, icon}
   let shownPids = [];
+  let lastTop = [];
+  let lastProcessRefresh = -Infinity;
   let selfPid = null;
 
+  function processCalls() {
+    if (performance.now() - lastProcessRefresh < PROCESS_REFRESH_MS - 500) return [];
+    return selfPid === null ? [["topProcesses", [PROCESS_COUNT]], ["getselfpid"]] : [["topProcesses", [PROCESS_COUNT]]];
+  }
+
+  let askedNames = [];
   function processNameCalls() {
-    return shownPids.filter((pid) => !processNames.has(pid))
-      .flatMap((pid) => [["getPsName", [pid]], ["getAppPath", [pid, null]]]);
+    askedNames = shownPids.filter((pid) => !processNames.has(pid));
+    return askedNames.flatMap((pid) => [["getPsName", [pid]], ["getAppPath", [pid, null]]]);
   }
 
   function makeProcessRow([pid]) {
@@ -394,26 +407,65 @@
     setNodeText(row.querySelector(".process-memory"), lineText(memory));
   }
 
-  function renderProcesses([top, ownPid, ...names]) {
-    // The names answered here belong to the pids asked for in this batch.
-    const asked = shownPids.filter((pid) => !processNames.has(pid));
-    asked.forEach((pid, index) => {
-      const [name, icon] = names.slice(index * 2, index * 2 + 2);
-      if (typeof name === "string") processNames.set(pid, { name, icon: iconUrl(icon) });
-    });
+  function showProcesses() {
+    renderRows($("process-list"), lastTop, ([pid]) => pid, makeProcessRow, updateProcessRow, false);
+  }
+
+  function renderProcesses([top, ownPid]) {
+    lastProcessRefresh = performance.now();
     if (isNumber(ownPid)) selfPid = ownPid;
     const rows = Array.isArray(top) ? top.filter((row) => Array.isArray(row) && isNumber(row[0])) : [];
     shownPids = rows.map(([pid]) => pid);
     for (const pid of processNames.keys()) if (!shownPids.includes(pid)) processNames.delete(pid);
-    renderRows($("process-list"), Array.isArray(top) ? rows : top, ([pid]) => pid, makeProcessRow,
-      updateProcessRow, false);
+    lastTop = Array.isArray(top) ? rows : top;
+    showProcesses();
+  }
+
+  // The names answered here belong to the pids asked for in this batch.
+  function renderProcessNames(names) {
+    askedNames.forEach((pid, index) => {
+      const [name, icon] = names.slice(index * 2, index * 2 + 2);
+      if (typeof name === "string") processNames.set(pid, { name, icon: iconUrl(icon) });
+    });
+    showProcesses();
   }
 
   // isIntel and needsIntelBundle: on an Intel machine without the sensor
-  // module the page says how to install it.
-  function renderModuleNotice([intel, needed]) {
-    $("module-notice").hidden = !(intel === true && needed === true);
+  // module the page says how to install it, until the user dismisses the
+  // notice. The processor is asked once; whether the module is missing is
+  // asked once a minute, since looking means opening the module's bundle.
+  const NOTICE_KEY = "velquette.moduleNotice";
+  const MODULE_REFRESH_MS = 60000;
+  let intel = null;
+  let lastModuleCheck = -Infinity;
+
+  function noticeDismissed() {
+    try {
+      return localStorage.getItem(NOTICE_KEY) === "dismissed";
+    } catch {
+      return false;
+    }
   }
+
+  function moduleCalls() {
+    if (intel === false || noticeDismissed() || performance.now() - lastModuleCheck < MODULE_REFRESH_MS) return [];
+    return intel === null ? [["isIntel"], ["needsIntelBundle"]] : [["needsIntelBundle"]];
+  }
+
+  function renderModuleNotice(results) {
+    lastModuleCheck = performance.now();
+    if (results.length === 2) intel = results[0] === true;
+    $("module-notice").hidden = !(intel && results[results.length - 1] === true);
+  }
+
+  $("module-notice-close").addEventListener("click", () => {
+    $("module-notice").hidden = true;
+    try {
+      localStorage.setItem(NOTICE_KEY, "dismissed");
+    } catch {
+      // Without storage the notice comes back with the next visit only.
+    }
+  });
 
   // ---- Refresh -----------------------------------------------------------
 
@@ -430,12 +482,10 @@
     { id: "temperatures", calls: temperatureCalls, render: renderTemperatures },
     { id: "fans", calls: [["fans"]], render: ([fans]) => renderReadings("fans", "fan-list", fans) },
     { id: "battery", calls: [["isLaptop"], ["battery"]], render: renderBattery },
-    {
-      id: "processes",
-      calls: () => [["topProcesses", [PROCESS_COUNT]], ["getselfpid"], ...processNameCalls()],
-      render: renderProcesses,
-    },
-    { calls: [["isIntel"], ["needsIntelBundle"]], render: renderModuleNotice },
+    // Names first: they belong to the list the page shows before this batch.
+    { id: "processes", calls: processNameCalls, render: renderProcessNames },
+    { id: "processes", calls: processCalls, render: renderProcesses },
+    { calls: moduleCalls, render: renderModuleNotice },
   ];
   // A section the user switched off costs the host nothing: its calls are left out.
   const isOff = (section) => settings.hidden.includes(section.id);
