@@ -24,6 +24,11 @@ std::optional<std::string_view> headerValue(SoupMessageHeaders* headers, const c
 
 void addCommonHeaders(SoupServerMessage* msg) {
     auto* headers = soup_server_message_get_response_headers(msg);
+    // Every connection ends with its answer. libsoup 3.2 never notices a
+    // client that closes an idle kept-alive connection, and holds its socket
+    // for good: one descriptor lost per client connection, until the host
+    // can accept no more. A loopback connection per refresh costs little.
+    soup_message_headers_replace(headers, "Connection", "close");
     soup_message_headers_replace(headers, "X-Content-Type-Options", "nosniff");
     soup_message_headers_replace(headers, "Referrer-Policy", "no-referrer");
 }

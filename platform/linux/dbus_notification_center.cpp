@@ -15,6 +15,10 @@ DBusNotificationCenter::DBusNotificationCenter() {
     GError* error = nullptr;
     connection_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     if (error) g_error_free(error);
+    // The shared bus connection ends the process when the bus goes away (a
+    // session that restarts its bus, a killed dbus-daemon). The monitor goes
+    // on without announcements instead.
+    if (connection_) g_dbus_connection_set_exit_on_close(connection_, FALSE);
 }
 
 DBusNotificationCenter::DBusNotificationCenter(GDBusConnection* connection)

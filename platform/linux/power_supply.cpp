@@ -67,6 +67,12 @@ Battery batteryOf(const SupplyAttributes& supply) {
     if (!fromCharge("charge_now", b.nowMah, &b.nowWh)) fromEnergy("energy_now", b.nowMah, &b.nowWh);
     if (!fromCharge("charge_full", b.fullMah, &b.fullWh)) fromEnergy("energy_full", b.fullMah, &b.fullWh);
     if (!fromCharge("charge_full_design", b.designMah, nullptr)) fromEnergy("energy_full_design", b.designMah, nullptr);
+    // Without a present charge the driver's own percentage of the full one
+    // stands in, rather than taking the battery for empty.
+    if (const auto percent = number(supply, "capacity"); !b.nowMah && !b.nowWh && percent && *percent <= 100) {
+        if (b.fullMah) b.nowMah = *b.fullMah * *percent / 100;
+        if (b.fullWh) b.nowWh = *b.fullWh * *percent / 100;
+    }
 
     // Some drivers report the rates negative while discharging; the sign
     // comes from the status.
@@ -100,7 +106,7 @@ const std::vector<std::string>& batteryAttributeNames() {
     static const std::vector<std::string> names = {
         "present",     "status",      "charge_now",         "charge_full", "charge_full_design",
         "energy_now",  "energy_full", "energy_full_design", "voltage_now", "voltage_min_design",
-        "current_now", "power_now",   "cycle_count"};
+        "current_now", "power_now",   "cycle_count",        "capacity"};
     return names;
 }
 

@@ -68,6 +68,11 @@ TEST(PowerSupply, UnitConversionsAndCombination) {
         {{{{"type", "Battery\n"}, {"energy_now", "10000000\n"}, {"energy_full", "20000000"},
            {"voltage_min_design", "3000000"}, {"charge_full_design", "12abc\n"}, {"cycle_count", " 7\n"}}},
          R"({"CurrentCapacity": 3333, "MaxCapacity": 6667, "CycleCount": 7})"},
+        // A charge that cannot be read comes from the driver's percentage of the full charge.
+        {{{{"type", "Battery"}, {"charge_full", "2000000"}, {"capacity", "40"}}, {{"type", "Battery"}, {"capacity", "40"}}},
+         R"({})"},
+        {{{{"type", "Battery"}, {"charge_full", "2000000"}, {"capacity", "40"}}},
+         R"({"CurrentCapacity": 800, "MaxCapacity": 2000})"},
         // An empty bay counts for nothing; a bay that does not know a figure hides the sum.
         {{{{"type", "Battery"}, {"present", "0"}},
           {{"type", "Battery"}, {"charge_now", "1000000"}, {"charge_full", "2000000"}},

@@ -1,0 +1,162 @@
+// The host on a machine that changes or fails under it: kernel files that
+// vanish between two samples, an SMC that fails at each step, a session bus
+// that is missing or goes away, a disk that fills up. Each answers the
+// sections' placeholders; the host never crashes and keeps no descriptor.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "e2e.h"
+
+namespace vq::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kWholePage = R"([{"method":"cpuUsage"},{"method":"memoryUsage"},{"method":"hasDiskSetupChanged"},
+  {"method":"diskUsage"},{"method":"hasNetworkSetupChanged"},{"method":"network"},{"method":"temps","args":[0]},
+  {"method":"fans"},{"method":"isLaptop"},{"method":"battery"},{"method":"topProcesses","args":[5]}])";
+enum Section { Volumes = 3, Network = 5, Temps, Fans, Laptop };
+
+std::size_t openDescriptors(pid_t pid) {
+    const fs::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd");
+    return std::size_t(std::distance(fds, fs::directory_iterator{}));
+}
+
+// Every section's answer, after checking that the whole page was answered.
+json wholePage(const Host& host) {
+    const Response response = host.post("/batch", kWholePage);
+    EXPECT_EQ(response.status, 200) << response.body;
+    json results = json::array();
+    for (const json& answer : json::parse(response.body, nullptr, false)) results.push_back(answer.value("result", json()));
+    EXPECT_EQ(results.size(), 11u) << response.body;
+    return results;
+}
+
+// One Linux machine made of the fixture trees (hwmon chips, two batteries,
+// disks, network interfaces), then taken apart file by file while the host
+// runs. The changes add up, so the last row sees a machine with none left.
+TEST(HostFaults, KernelFilesThatVanishGivePlaceholders) {
+    TempDir tree;
+    const std::string fixtures = VQ_FIXTURES_DIR "/linux/", sys = tree.path + "/sys", proc = tree.path + "/proc";
+    for (const auto& [from, to] : {std::pair{"hwmon-intel-laptop", "/sys"}, {"power-thinkpad-two-batteries", "/sys"},
+                                   {"storage-desktop", ""}, {"net-unordered", ""}})
+        fs::copy(fixtures + from, tree.path + to, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    Host host({std::nullopt, {},
+               {"VELQUETTE_SYS_ROOT=" + sys, "VELQUETTE_PROC_ROOT=" + proc, "VELQUETTE_UDEV_ROOT=" + tree.path + "/udev",
+                "XDG_DATA_HOME=" + tree.path + "/data"}});
+    json page = wholePage(host);
+    ASSERT_EQ(page[Temps].size(), 16u) << page;
+    ASSERT_EQ(page[Fans].size(), 2u) << page;
+    ASSERT_EQ(page[Laptop], true);
+    ASSERT_EQ(page[Network].size(), 1u) << page;
+    const std::size_t descriptors = openDescriptors(host.pid);
+
+    const auto replaceByFolder = [](const std::string& file) { fs::remove(file), fs::create_directory(file); };
+    const auto removeAll = [](const std::string& folder) {
+        for (const auto& entry : fs::directory_iterator(folder)) fs::remove_all(entry.path());
+    };
+    // Each change, then where in the page's answer to look (section and
+    // item) and what must be there.
+    const struct {
+        const char* change;
+        std::function<void()> apply;
+        std::string where;
+        json expected;
+    } cases[] = {
+        {"one battery's charge is unreadable", [&] { replaceByFolder(sys + "/class/power_supply/BAT0/charge_now"); },
+         "/9/1", "88%"},
+        {"the batteries are gone", [&] { removeAll(sys + "/class/power_supply"); }, "/8", false},
+        {"a sensor is unreadable", [&] { replaceByFolder(sys + "/class/hwmon/hwmon4/temp1_input"); }, "/7",
+         page[Fans]},
+        {"the hwmon chips are gone", [&] { removeAll(sys + "/class/hwmon"), removeAll(sys + "/devices"); }, "/6",
+         json::array()},
+        {"and with them the fans", [] {}, "/7", json::array()},
+        // The counters and addresses come from netlink; the files only add facts.
+        {"the network counters are unreadable", [&] { replaceByFolder(proc + "/net/dev"); }, "/5", page[Network]},
+        {"the interfaces are gone", [&] { removeAll(sys + "/class/net"); }, "/5", page[Network]},
+        {"the block devices are gone", [&] { removeAll(sys + "/dev/block"); }, "/3/0/0", "rootfs"},
+        {"the mount table is unreadable", [&] { replaceByFolder(proc + "/self/mountinfo"); }, "/3", json::array()},
+    };
+    for (const auto& c : cases) {
+        c.apply();
+        page = wholePage(host);
+        const json::json_pointer where(c.where);
+        EXPECT_EQ(page.contains(where) ? page[where] : json(), c.expected) << c.change;
+        EXPECT_LE(openDescriptors(host.pid), descriptors) << c.change;
+    }
+    EXPECT_EQ(host.stop(), 0) << host.stderrText();
+}
+
+// The SMC's exchange fails at one step: finding the service, opening it,
+// reading a key's type, reading its bytes.
+TEST(HostFaults, AnSmcThatFailsAtEachStepGivesNoReadings) {
+    const json machine = json::parse(readFile(VQ_FIXTURES_DIR "/machines/smc-macbookpro.json"));
+    const auto failing = [](unsigned command) {
+        return json{{"failures", {{{"command", command}, {"status", "0xe00002c0"}}}}};
+    };
+    const struct {
+        const char* step;
+        json smc;
+    } cases[] = {{"matching", {{"failMatching", "0xe00002c0"}}}, {"open", {{"failOpen", true}}},
+                 {"key info", failing(9)}, {"bytes", failing(5)}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        json broken = machine;
+        broken["smc"].update(c.smc);
+        std::ofstream(dir.path + "/machine.json") << broken.dump();
+        Host host({dir.path + "/machine.json"});
+        const json page = wholePage(host);
+        EXPECT_EQ(page[Temps], json::array()) << c.step;
+        EXPECT_EQ(page[Fans], json::array()) << c.step;
+        EXPECT_EQ(host.stop(), 0) << host.stderrText();
+    }
+}
+
+// No session bus at all, and a bus that goes away while the host runs.
+TEST(HostFaults, TheHostOutlivesItsSessionBus) {
+    Host without({kTwoCoreMachine, {}, {"DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus"}});
+    wholePage(without);
+    EXPECT_EQ(without.stop(), 0) << without.stderrText();
+
+    g_autoptr(GSubprocess) bus = g_subprocess_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr, "dbus-daemon", "--session",
+                                                  "--nofork", "--print-address=1", nullptr);
+    ASSERT_TRUE(bus) << "dbus-daemon is needed";
+    g_autoptr(GDataInputStream) out = g_data_input_stream_new(g_subprocess_get_stdout_pipe(bus));
+    g_autofree char* address = g_data_input_stream_read_line(out, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(address);
+    Host host({kTwoCoreMachine, {}, {std::string("DBUS_SESSION_BUS_ADDRESS=") + address}});
+    wholePage(host);
+    g_subprocess_force_exit(bus);
+    g_subprocess_wait(bus, nullptr, nullptr);
+    wholePage(host);
+    EXPECT_EQ(host.stop(), 0) << host.stderrText();
+}
+
+// With no room for an icon, the volumes still answer their icon's address
+// and no half-written file is left in the cache. A file size limit stands in
+// for a full disk: writes past it fail (EFBIG) the way they fail with ENOSPC.
+TEST(HostFaults, AFullDiskLeavesNoHalfWrittenIcon) {
+    Host host({VQ_FIXTURES_DIR "/machines/volumes.json",
+               {},
+               {},
+               {"sh", "-c", "trap '' XFSZ; ulimit -f 0 && exec \"$@\"", "sh"}});
+    const json volumes = host.call("diskUsage");
+    ASSERT_FALSE(volumes.empty());
+    for (const json& volume : volumes) {
+        EXPECT_TRUE(volume[5].get<std::string>().starts_with("/icons/volumes/")) << volume;
+        EXPECT_EQ(host.request("GET", volume[5]).status, 404) << volume;
+    }
+    // What is left is whole: the record of written icons and complete PNG files.
+    for (const auto& entry : fs::directory_iterator(host.volumeIcons())) {
+        const std::string name = entry.path().filename(), bytes = readFile(entry.path());
+        EXPECT_TRUE(name == ".velquette-written-icons" || bytes.ends_with("IEND\xae\x42\x60\x82")) << name;
+    }
+    EXPECT_EQ(host.stop(), 0) << host.stderrText();
+}
+
+}  // namespace
+}  // namespace vq::e2e
