@@ -110,8 +110,16 @@ TEST(SensorModuleLoader, LoadsOnlySafeBundlesAndSurvivesFailingModules) {
     void* loaded = ::dlopen(goodModule.c_str(), RTLD_NOW | RTLD_NOLOAD);
     ASSERT_TRUE(loaded) << "an instance keeps its module loaded";
     ::dlclose(loaded);
+    // A module replaced while loaded, the way the installer replaces files
+    // (a new file under the old name): the loaded one keeps answering, and
+    // the bundle opened afresh is the new file.
+    fs::remove(goodModule);
+    fs::copy_file(VELQUETTE_SAMPLE_MODULE_NOENTRY, goodModule);
+    fs::permissions(goodModule, kSafeMode);
+    EXPECT_EQ(kept->fanValues().value_or(Fans{}).size(), 2u);
+    const auto replaced = makeSensorModuleLoader(nullptr)->openBundle(dir / "good");
+    EXPECT_TRUE(replaced && !replaced->hasPrincipalClass());
     kept.reset();
-    EXPECT_FALSE(::dlopen(goodModule.c_str(), RTLD_NOW | RTLD_NOLOAD)) << "unloaded with the last instance";
     EXPECT_FALSE(makeSensorModuleLoader(nullptr)->fileExists(dir / "absent"));
     fs::remove_all(dir);
 }
