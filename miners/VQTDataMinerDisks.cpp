@@ -67,6 +67,8 @@ bool VQTDataMinerDisks::underVolumeRoot(const std::string& path) const {
 
 void VQTDataMinerDisks::findDrives() {
     driveTypes.clear();
+    // Runs when the mounts change: icons are looked for again then.
+    iconsInCache_.clear();
     auto media = registry_->matchingServices("IOMedia", Value{{"Whole", true}});
     if (!media) return;
     for (RegistryEntryId medium : *media) {
@@ -103,9 +105,13 @@ std::string VQTDataMinerDisks::diskKey(const std::string& mountedFrom) const {
 std::string VQTDataMinerDisks::iconPathFor(const std::string& displayName, const std::string& mountPath) {
     const std::string fileName = iconFileName(displayName);
     const std::string path = icon_directory + "/" + fileName;
-    if (!icon_directory.empty() && !files_->fileExists(path)) {
+    if (icon_directory.empty() || iconsInCache_.count(path) != 0) return path;
+    if (files_->fileExists(path)) {
+        iconsInCache_.insert(path);
+    } else {
         if (auto png = volumes_->iconForVolume(mountPath); png && files_->writeFileAtomically(path, *png)) {
             writtenIcons_.push_back(fileName);
+            iconsInCache_.insert(path);
             std::string record;
             for (const auto& name : writtenIcons_) record += name + "\n";
             files_->writeFileAtomically(icon_directory + kWrittenRecord, record);

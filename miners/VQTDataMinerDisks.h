@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,9 @@ private:
     Value latestData = Value::array();
     std::map<std::string, std::string> driveTypes;
     std::vector<std::string> writtenIcons_;  // file names this miner wrote into the cache
+    // Icon files known to be in the cache since the mounts last changed, so
+    // that a refresh does not look for each one again.
+    std::set<std::string> iconsInCache_;
 };
 
 }  // namespace vq

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -12,20 +13,31 @@
 namespace vq::linux_platform {
 
 std::optional<std::string> readWholeFile(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return std::nullopt;
     std::string content;
-    char buffer[8192];
+    if (!readWholeFileInto(path, content)) return std::nullopt;
+    return content;
+}
+
+bool readWholeFileInto(const std::string& path, std::string& content) {
+    content.clear();
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return false;
+    // Read straight into the buffer's spare room; it only grows when a file
+    // is larger than any read before.
+    std::size_t used = 0;
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (content.size() < used + 4096) content.resize(std::max<std::size_t>(8192, 2 * content.size()));
+        const ssize_t n = ::read(fd.get(), content.data() + used, content.size() - used);
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            return std::nullopt;
+            content.clear();
+            return false;
         }
-        content.append(buffer, static_cast<std::size_t>(n));
+        used += static_cast<std::size_t>(n);
     }
-    return content;
+    content.resize(used);
+    return true;
 }
 
 std::optional<std::vector<std::string>> listDirectory(const std::string& path) {

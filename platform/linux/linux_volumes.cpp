@@ -1,6 +1,10 @@
 #include "platform/linux/linux_volumes.h"
 
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <poll.h>
 #include <sys/statvfs.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,14 +68,30 @@ std::optional<std::string> systemHostName() {
     return std::string(name);
 }
 
-LinuxVolumes::LinuxVolumes(LinuxVolumesOptions options) : options_(std::move(options)) {}
+LinuxVolumes::LinuxVolumes(LinuxVolumesOptions options) : options_(std::move(options)) {
+    mountsWatch_.reset(::open((options_.roots.proc + "/self/mountinfo").c_str(), O_RDONLY | O_CLOEXEC));
+    struct statfs fileSystem {};
+    watchReportsChanges_ = mountsWatch_ && ::fstatfs(mountsWatch_.get(), &fileSystem) == 0 &&
+                           fileSystem.f_type == PROC_SUPER_MAGIC;
+}
 
-const LinuxVolumes::MountTable& LinuxVolumes::currentMounts() const {
-    std::string text = readWholeFile(options_.roots.proc + "/self/mountinfo").value_or(std::string());
-    if (table_ && table_->text == text) return *table_;
+bool LinuxVolumes::mountTableMayHaveChanged() const {
+    // Without waiting: a change that the main loop has not delivered yet (an
+    // unmount a moment ago) must not be answered from the old table.
+    pollfd watch{mountsWatch_.get(), POLLPRI, 0};
+    const int ready = ::poll(&watch, 1, 0);
+    return ready != 0 && (ready < 0 || (watch.revents & (POLLPRI | POLLERR | POLLNVAL)) != 0);
+}
+
+LinuxVolumes::MountTable& LinuxVolumes::currentMounts() const {
+    if (table_ && watchReportsChanges_ && !mountTableMayHaveChanged()) return *table_;
+    if (!readWholeFileInto(options_.roots.proc + "/self/mountinfo", readBuffer_)) readBuffer_.clear();
+    if (table_ && table_->text == readBuffer_) return *table_;
     MountTable table;
-    table.mounts = parseMountinfo(text);
-    table.text = std::move(text);
+    table.mounts = parseMountinfo(readBuffer_);
+    table.text = readBuffer_;
+    table.facts.resize(table.mounts.size());
+    for (std::size_t i = 0; i < table.mounts.size(); ++i) table.visibleMount[table.mounts[i].mountPoint] = i;
     const auto volumes = selectVolumeMounts(
         table.mounts, [this](const MountinfoEntry& mount) { return deviceNameOf(mount).has_value(); });
     for (const MountinfoEntry& mount : volumes) table.volumePaths.push_back(mount.mountPoint);
@@ -79,12 +99,17 @@ const LinuxVolumes::MountTable& LinuxVolumes::currentMounts() const {
     return *table_;
 }
 
-std::optional<MountinfoEntry> LinuxVolumes::mountAt(const std::string& path) const {
-    const std::string mountPoint = withoutTrailingSlash(path);
-    std::optional<MountinfoEntry> visible;
-    for (const MountinfoEntry& mount : currentMounts().mounts)
-        if (mount.mountPoint == mountPoint) visible = mount;
-    return visible;
+std::optional<std::size_t> LinuxVolumes::mountAt(const std::string& path) const {
+    const MountTable& table = currentMounts();
+    const auto visible = table.visibleMount.find(withoutTrailingSlash(path));
+    if (visible == table.visibleMount.end()) return std::nullopt;
+    return visible->second;
+}
+
+const std::optional<std::string>& LinuxVolumes::deviceNameAt(std::size_t index) const {
+    MountFacts& facts = table_->facts[index];
+    if (!facts.deviceName) facts.deviceName = deviceNameOf(table_->mounts[index]);
+    return *facts.deviceName;
 }
 
 std::optional<std::string> LinuxVolumes::deviceNameOf(const MountinfoEntry& mount) const {
@@ -119,11 +144,12 @@ std::optional<std::string> LinuxVolumes::labelOf(const MountinfoEntry& mount) co
 std::vector<std::string> LinuxVolumes::mountedLocalVolumePaths() { return currentMounts().volumePaths; }
 
 std::optional<std::string> LinuxVolumes::mountedFrom(const std::string& path) {
-    const auto mount = mountAt(path);
-    if (!mount) return std::nullopt;
-    if (const auto name = deviceNameOf(*mount)) return "/dev/" + *name;
-    if (mount->source.empty()) return std::nullopt;
-    return mount->source;
+    const auto index = mountAt(path);
+    if (!index) return std::nullopt;
+    if (const auto& name = deviceNameAt(*index)) return "/dev/" + *name;
+    const std::string& source = table_->mounts[*index].source;
+    if (source.empty()) return std::nullopt;
+    return source;
 }
 
 std::optional<VolumeSizes> LinuxVolumes::volumeSizes(const std::string& path) {
@@ -136,10 +162,13 @@ std::optional<VolumeSizes> LinuxVolumes::volumeSizes(const std::string& path) {
 }
 
 std::string LinuxVolumes::displayNameAtPath(const std::string& path) {
-    if (const auto mount = mountAt(path)) {
-        if (auto label = labelOf(*mount)) return std::move(*label);
+    if (const auto index = mountAt(path)) {
+        MountFacts& facts = table_->facts[*index];
+        if (!facts.label) facts.label = labelOf(table_->mounts[*index]);
+        if (*facts.label) return **facts.label;
     }
     if (withoutTrailingSlash(path) == "/") {
+        // The host name is asked every time: it can change while the mounts stay.
         if (options_.hostName) {
             if (auto host = options_.hostName(); host && !host->empty()) return std::move(*host);
         }
@@ -150,10 +179,10 @@ std::string LinuxVolumes::displayNameAtPath(const std::string& path) {
 
 std::optional<std::string> LinuxVolumes::iconForVolume(const std::string& path) {
     VolumeKind kind = VolumeKind::InternalDisk;
-    if (const auto mount = mountAt(path)) {
-        if (isNetworkFileSystem(mount->fsType)) {
+    if (const auto index = mountAt(path)) {
+        if (isNetworkFileSystem(table_->mounts[*index].fsType)) {
             kind = VolumeKind::Network;
-        } else if (const auto device = deviceNameOf(*mount)) {
+        } else if (const auto& device = deviceNameAt(*index)) {
             const DriveFacts facts =
                 readDriveFacts(options_.roots.sys, options_.roots.udev, wholeDiskOf(options_.roots.sys, *device));
             const auto bus = physicalInterconnect(facts);
@@ -168,7 +197,12 @@ std::optional<std::string> LinuxVolumes::iconForVolume(const std::string& path) 
 std::vector<std::string> LinuxVolumes::volumeRoots() { return {"/media/", "/run/media/", "/mnt/"}; }
 
 std::string LinuxVolumes::wholeDiskName(const std::string& deviceName) {
-    return wholeDiskOf(options_.roots.sys, deviceName);
+    // Partitions only come and go with the mounts that use them, so the
+    // answer is kept as long as the mount table is.
+    auto& wholeDisks = currentMounts().wholeDisks;
+    const auto known = wholeDisks.find(deviceName);
+    if (known != wholeDisks.end()) return known->second;
+    return wholeDisks.emplace(deviceName, wholeDiskOf(options_.roots.sys, deviceName)).first->second;
 }
 
 std::shared_ptr<Volumes> makeLinuxVolumes(const Roots& roots) {

@@ -6,10 +6,12 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/linux/mountinfo.h"
 #include "platform/linux/roots.h"
+#include "platform/linux/unique_fd.h"
 #include "platform/volumes.h"
 
 namespace vq::linux_platform {
@@ -58,19 +60,39 @@ public:
     std::optional<std::string> deviceNameOf(const MountinfoEntry& mount) const;
 
 private:
-    // The mount table, parsed again only when the kernel's text changed, so
-    // the several questions of one refresh cost one read of mountinfo.
+    // The mount table and what was learnt about its mounts. Between two
+    // changes of the table only the sizes change, so device names, labels and
+    // whole disks are read from sysfs and udev once per table and kept with it.
+    struct MountFacts {
+        std::optional<std::optional<std::string>> deviceName;
+        std::optional<std::optional<std::string>> label;
+    };
     struct MountTable {
         std::string text;
         std::vector<MountinfoEntry> mounts;
         std::vector<std::string> volumePaths;
+        std::unordered_map<std::string, std::size_t> visibleMount;  // mount point → its last mount
+        std::vector<MountFacts> facts;                              // one per mount
+        std::unordered_map<std::string, std::string> wholeDisks;    // device name → whole disk
     };
-    const MountTable& currentMounts() const;
-    // The mount that is visible at `path` now: the last one on it.
-    std::optional<MountinfoEntry> mountAt(const std::string& path) const;
+    // The table as it is now: kept while the kernel reports no change on our
+    // descriptor, else read again and parsed again when its text changed.
+    MountTable& currentMounts() const;
+    bool mountTableMayHaveChanged() const;
+    // The index of the mount that is visible at `path` now: the last one on it.
+    std::optional<std::size_t> mountAt(const std::string& path) const;
+    const std::optional<std::string>& deviceNameAt(std::size_t index) const;
     std::optional<std::string> labelOf(const MountinfoEntry& mount) const;
 
     LinuxVolumesOptions options_;
+    // mountinfo opened for this reader alone: the kernel keeps the "changed"
+    // flag per open file and a poll clears it, so the main loop's watch on its
+    // own descriptor still sees every change.
+    UniqueFd mountsWatch_;
+    // Only procfs flags changes; a copy of the file (a fixture tree) is read
+    // and compared every time.
+    bool watchReportsChanges_ = false;
+    mutable std::string readBuffer_;
     mutable std::optional<MountTable> table_;
 };
 

@@ -21,25 +21,48 @@ std::uint32_t pagesFromKiB(std::uint64_t kib) {
 }  // namespace
 
 Meminfo parseMeminfo(std::string_view text) {
+    // One pass over the text without splitting it: the memory sample is taken
+    // every few seconds, and only five of some fifty lines matter.
     Meminfo meminfo;
-    for (std::string_view line : splitLines(text)) {
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+
         const auto colon = line.find(':');
         if (colon == std::string_view::npos) continue;
         const std::string_view key = line.substr(0, colon);
-        const auto fields = splitFields(line.substr(colon + 1));
-        if (fields.size() != 2 || fields[1] != "kB") continue;
-        const auto value = parseInteger<std::uint64_t>(fields[0]);
-        if (!value) continue;
+        std::optional<std::uint64_t>* target = nullptr;
         if (key == "MemTotal")
-            meminfo.memTotalKiB = value;
+            target = &meminfo.memTotalKiB;
         else if (key == "MemFree")
-            meminfo.memFreeKiB = value;
+            target = &meminfo.memFreeKiB;
         else if (key == "Active")
-            meminfo.activeKiB = value;
+            target = &meminfo.activeKiB;
         else if (key == "Inactive")
-            meminfo.inactiveKiB = value;
+            target = &meminfo.inactiveKiB;
         else if (key == "SwapTotal")
-            meminfo.swapTotalKiB = value;
+            target = &meminfo.swapTotalKiB;
+        else
+            continue;
+
+        // "   16384 kB": the number, then exactly the unit.
+        std::string_view rest = line.substr(colon + 1);
+        const auto valueStart = rest.find_first_not_of(" \t");
+        if (valueStart == std::string_view::npos) continue;
+        rest.remove_prefix(valueStart);
+        const auto valueEnd = rest.find_first_of(" \t");
+        if (valueEnd == std::string_view::npos) continue;
+        const auto value = parseInteger<std::uint64_t>(rest.substr(0, valueEnd));
+        rest.remove_prefix(valueEnd);
+        const auto unitStart = rest.find_first_not_of(" \t");
+        if (!value || unitStart == std::string_view::npos) continue;
+        rest.remove_prefix(unitStart);
+        const auto trailing = rest.find_first_of(" \t");
+        if (rest.substr(0, trailing) != "kB" ||
+            (trailing != std::string_view::npos && rest.find_first_not_of(" \t", trailing) != std::string_view::npos))
+            continue;
+        *target = value;
     }
     return meminfo;
 }

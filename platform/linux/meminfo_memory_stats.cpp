@@ -10,11 +10,13 @@
 namespace vq::linux_platform {
 
 std::optional<VmStatistics> MeminfoMemoryStats::hostStatistics() {
-    const auto meminfoText = readWholeFile(procRoot_ + "/meminfo");
-    const auto vmstatText = readWholeFile(procRoot_ + "/vmstat");
-    if (!meminfoText || !vmstatText) return std::nullopt;
-    auto stats = pageCountsFromMeminfo(parseMeminfo(*meminfoText));
-    const VmstatPaging paging = parseVmstat(*vmstatText);
+    sampledSwapKiB_.reset();
+    if (!readWholeFileInto(meminfoPath_, meminfoText_)) return std::nullopt;
+    const Meminfo meminfo = parseMeminfo(meminfoText_);
+    sampledSwapKiB_ = meminfo.swapTotalKiB;
+    if (!readWholeFileInto(vmstatPath_, vmstatText_)) return std::nullopt;
+    auto stats = pageCountsFromMeminfo(meminfo);
+    const VmstatPaging paging = parseVmstat(vmstatText_);
     if (!stats || !paging.pgpginKiB || !paging.pgpgoutKiB) return std::nullopt;
     stats->pageins = pageCounterFromKiB(*paging.pgpginKiB);
     stats->pageouts = pageCounterFromKiB(*paging.pgpgoutKiB);
@@ -22,9 +24,14 @@ std::optional<VmStatistics> MeminfoMemoryStats::hostStatistics() {
 }
 
 std::optional<std::uint64_t> MeminfoMemoryStats::swapTotalBytes() {
-    const auto text = readWholeFile(procRoot_ + "/meminfo");
-    if (!text) return std::nullopt;
-    const auto swapKiB = parseMeminfo(*text).swapTotalKiB;
+    std::optional<std::uint64_t> swapKiB;
+    if (sampledSwapKiB_) {
+        swapKiB = *sampledSwapKiB_;
+        sampledSwapKiB_.reset();
+    } else {
+        if (!readWholeFileInto(meminfoPath_, meminfoText_)) return std::nullopt;
+        swapKiB = parseMeminfo(meminfoText_).swapTotalKiB;
+    }
     if (!swapKiB || *swapKiB > std::numeric_limits<std::uint64_t>::max() / 1024) return std::nullopt;
     return *swapKiB * 1024;
 }

@@ -1,18 +1,31 @@
 #include "platform/linux/vmstat.h"
 
+#include <algorithm>
+
 #include "platform/linux/text_fields.h"
 
 namespace vq::linux_platform {
 
 VmstatPaging parseVmstat(std::string_view text) {
+    // One pass, looking only at the two lines that start with "pgpg": vmstat
+    // has well over a hundred counters.
     VmstatPaging paging;
-    for (std::string_view line : splitLines(text)) {
-        const auto fields = splitFields(line);
-        if (fields.size() != 2) continue;
-        if (fields[0] == "pgpgin")
-            paging.pgpginKiB = parseInteger<std::uint64_t>(fields[1]);
-        else if (fields[0] == "pgpgout")
-            paging.pgpgoutKiB = parseInteger<std::uint64_t>(fields[1]);
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (line.substr(0, 4) != "pgpg") continue;
+        const auto keyEnd = line.find_first_of(" \t");
+        if (keyEnd == std::string_view::npos) continue;
+        const std::string_view key = line.substr(0, keyEnd);
+        std::string_view value = line.substr(keyEnd);
+        value.remove_prefix(std::min(value.size(), value.find_first_not_of(" \t")));
+        value = value.substr(0, value.find_last_not_of(" \t") + 1);
+        if (value.find_first_of(" \t") != std::string_view::npos) continue;  // more than two fields
+        if (key == "pgpgin")
+            paging.pgpginKiB = parseInteger<std::uint64_t>(value);
+        else if (key == "pgpgout")
+            paging.pgpgoutKiB = parseInteger<std::uint64_t>(value);
     }
     return paging;
 }

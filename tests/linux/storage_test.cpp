@@ -1,8 +1,14 @@
 // Memory, disks and volumes: parsers, the readers on fixture trees of several kernels and of a desktop with
 // many kinds of drives and mounts, and the running machine.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -249,6 +255,41 @@ TEST(LinuxVolumes, DesktopThemesAndBuiltInIcons) {
     }
 }
 
+// Facts kept between refreshes go with the mount table: the volume list, devices and labels follow each
+// change of mountinfo, also when another device is mounted where a known volume was.
+TEST(LinuxVolumes, AMountChangeBetweenTwoRefreshesIsSeen) {
+    const std::filesystem::path proc =
+        std::filesystem::temp_directory_path() / ("volumes-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(proc / "self");
+    std::stringstream original;
+    original << std::ifstream(kDesktop + "/proc/self/mountinfo").rdbuf();
+    const auto writeMounts = [&](const std::string& text) { std::ofstream(proc / "self/mountinfo") << text; };
+    const auto without = [&](std::string text, const std::string& line) {
+        return text.erase(text.find(line), line.size());
+    };
+    const std::string card = "46 26 8:81 / /mnt/card rw,relatime shared:190 - vfat /dev/sdf1 rw\n";
+    const std::string stickOnCard = "30 29 8:17 / /mnt/card rw - vfat /dev/sdb1 rw\n";
+    const std::string stick = original.str().substr(original.str().find("30 29 8:17"));
+    const std::string noStick = without(original.str(), stick.substr(0, stick.find('\n') + 1));
+    const std::tuple<std::string, bool, std::optional<std::string>, std::string> samples[] = {
+        {original.str(), true, "/dev/sdf1", "card"},
+        {without(original.str(), card), false, no, "card"},
+        {without(noStick, card) + stickOnCard, true, "/dev/sdb1", "MY STICK"},
+        {original.str(), true, "/dev/sdf1", "card"}};
+    LinuxVolumesOptions options = desktop();
+    options.roots.proc = proc.string();
+    writeMounts(original.str());
+    LinuxVolumes volumes(options);
+    for (const auto& [mounts, listed, device, name] : samples) {
+        writeMounts(mounts);
+        const auto paths = volumes.mountedLocalVolumePaths();
+        EXPECT_EQ(std::count(paths.begin(), paths.end(), "/mnt/card"), listed ? 1 : 0) << name;
+        EXPECT_EQ(volumes.mountedFrom("/mnt/card"), device) << name;
+        EXPECT_EQ(volumes.displayNameAtPath("/mnt/card"), name);
+    }
+    std::filesystem::remove_all(proc);
+}
+
 TEST(LinuxVolumesLive, RootSizesMatchDf) {
     auto volumes = makeLinuxVolumes(Roots{});
     EXPECT_EQ(volumes->volumeSizes("/nonexistent/velquette/volume"), no);
@@ -265,6 +306,37 @@ TEST(LinuxVolumesLive, RootSizesMatchDf) {
     ASSERT_TRUE(read && sizes) << "df -kP / not understood";
     EXPECT_NEAR(sizes->totalBytes / 1024.0, double(totalKiB), 0.01 * double(totalKiB));
     EXPECT_NEAR(sizes->freeBytes / 1024.0, double(availableKiB), 0.01 * double(totalKiB));
+}
+
+// On procfs the table is kept until the kernel flags a change on the reader's descriptor. A child in a
+// mount namespace of its own hides the first volume under a tmpfs between two refreshes, then uncovers it;
+// its exit status is the number of refreshes that answered wrong.
+TEST(LinuxVolumesLive, AMountMadeBetweenTwoRefreshesIsSeen) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            ::_exit(100);
+        auto volumes = makeLinuxVolumes(Roots{});
+        const auto before = volumes->mountedLocalVolumePaths();
+        if (before.empty()) ::_exit(101);
+        const std::string first = before.front();
+        const auto listed = [&] {
+            const auto paths = volumes->mountedLocalVolumePaths();
+            return std::find(paths.begin(), paths.end(), first) != paths.end();
+        };
+        int wrong = !listed();
+        if (::mount("velquette-test", first.c_str(), "tmpfs", 0, "size=4k") != 0) ::_exit(102);
+        wrong += listed() || volumes->mountedFrom(first) != "velquette-test";
+        if (::umount2(first.c_str(), MNT_DETACH) != 0) ::_exit(103);
+        wrong += !listed() || !volumes->mountedFrom(first).value_or("").starts_with("/dev/");
+        ::_exit(wrong);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) >= 100) GTEST_SKIP() << "no private mount namespace or no volume here: " << WEXITSTATUS(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -186,6 +186,15 @@ TEST_F(DisksMinerTest, ARestartRemovesOnlyTheIconsItWrote) {
     EXPECT_EQ(fs::file_size(cache / "Backup.png"), machine->iconForVolume("/srv")->size());
 }
 
+// Icon files are looked for once per mount table: a mount change (findDrives) brings back an icon that went.
+TEST_F(DisksMinerTest, AMountChangeLooksForTheIconsAgain) {
+    auto miner = create();
+    fs::remove(cache / "Macintosh HD.png");
+    miner->findDrives();
+    miner->update();
+    EXPECT_EQ(fs::file_size(cache / "Macintosh HD.png"), machine->iconForVolume("/srv")->size());
+}
+
 constexpr std::uint64_t KiB = 1024, MiB = 1024 * KiB;
 using Sample = std::optional<std::vector<SimInterface>>;  // nullopt: the kernel cannot be asked
 
