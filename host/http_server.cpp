@@ -1,5 +1,8 @@
 #include "host/http_server.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <optional>
 #include <string_view>
 
@@ -78,7 +81,7 @@ HttpServer::HttpServer(const ServerConfig& config, HostWindow& window)
 
     GObjectPtr<GSocketAddress> socketAddress(g_inet_socket_address_new(address.get(), config.port));
     GError* rawError = nullptr;
-    if (!soup_server_listen(server_.get(), socketAddress.get(), SoupServerListenOptions(0), &rawError)) {
+    if (!listenOn(socketAddress.get(), &rawError)) {
         ErrorPtr error(rawError);
         GCharPtr shown(g_inet_address_to_string(address.get()));
         const bool inUse = g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_ADDRESS_IN_USE);
@@ -104,6 +107,21 @@ HttpServer::HttpServer(const ServerConfig& config, HostWindow& window)
     url_ = "http://" + urlHost(address.get()) + ":" + std::to_string(authority_.port) + "/";
 }
 
+// The listening socket is made here rather than by libsoup, for its backlog:
+// GLib's default of 10 drops the connections of a burst (a page's requests
+// beside idle keep-alive sockets), and each dropped one waits a second for
+// the kernel to send its SYN again.
+bool HttpServer::listenOn(GSocketAddress* address, GError** error) {
+    GObjectPtr<GSocket> socket(
+        g_socket_new(g_socket_address_get_family(address), G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, error));
+    if (!socket) return false;
+    if (g_socket_address_get_family(address) == G_SOCKET_FAMILY_IPV6)
+        g_socket_set_option(socket.get(), IPPROTO_IPV6, IPV6_V6ONLY, TRUE, nullptr);
+    g_socket_set_listen_backlog(socket.get(), SOMAXCONN);
+    return g_socket_bind(socket.get(), address, TRUE, error) && g_socket_listen(socket.get(), error) &&
+           soup_server_listen_socket(server_.get(), socket.get(), SoupServerListenOptions(0), error);
+}
+
 HttpServer::~HttpServer() {
     if (server_) soup_server_disconnect(server_.get());
 }
@@ -121,13 +139,25 @@ void HttpServer::onRequestHeaders(SoupServer*, SoupServerMessage* msg, const cha
     head.contentType = headerValue(headers, "Content-Type");
     if (soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH)
         head.contentLength = std::uint64_t(soup_message_headers_get_content_length(headers));
+    // An absolute-form target ("POST http://name/call") names the server in
+    // place of the Host header (RFC 9112, 3.2.2), so it must name this one too.
+    GUri* uri = soup_server_message_get_uri(msg);
+    std::string target = uri && g_uri_get_host(uri) ? g_uri_get_host(uri) : "";
+    if (target.find(':') != std::string::npos) target = "[" + target + "]";
+    if (uri && g_uri_get_port(uri) != -1) target += ":" + std::to_string(g_uri_get_port(uri));
 
-    if (auto rejection = screenRequest(head, server.authority_)) {
+    auto rejection = screenFraming(headerValue(headers, "Content-Length"), headerValue(headers, "Transfer-Encoding"));
+    if (!rejection) rejection = screenRequest(head, server.authority_);
+    if (!rejection && !target.empty() && !isAllowedHost(target, server.authority_))
+        rejection = Rejection{421, "the request target does not name this server", {}};
+    if (rejection) {
         if (rejection->status == 413) {
             refuseTooLarge(msg);
             return;
         }
         dropRequestBody(msg);
+        if (rejection->status == 400)
+            soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Connection", "close");
         if (!rejection->allow.empty())
             soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Allow",
                                          rejection->allow.c_str());

@@ -45,6 +45,7 @@ private:
     static void onRequestChunk(SoupServerMessage* msg, GBytes* chunk, gpointer self);
 
     void serveFile(SoupServerMessage* msg, const char* path);
+    bool listenOn(GSocketAddress* address, GError** error);
     void serveCall(SoupServerMessage* msg, Route route);
     void serveIcon(SoupServerMessage* msg, const char* path);
 

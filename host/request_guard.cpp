@@ -85,6 +85,16 @@ Route routeForPath(std::string_view path) {
     return Route::File;
 }
 
+std::optional<Rejection> screenFraming(std::optional<std::string_view> contentLength,
+                                       std::optional<std::string_view> transferEncoding) {
+    constexpr auto npos = std::string_view::npos;
+    if (contentLength && transferEncoding)
+        return Rejection{400, "a request must not carry both Content-Length and Transfer-Encoding", {}};
+    if (contentLength && (contentLength->empty() || contentLength->find_first_not_of("0123456789") != npos))
+        return Rejection{400, "Content-Length must be one decimal number", {}};
+    return std::nullopt;
+}
+
 std::optional<Rejection> screenRequest(const RequestHead& head, const ServerAuthority& authority) {
     if (!head.host) return Rejection{400, "missing Host header", {}};
     if (!isAllowedHost(*head.host, authority))

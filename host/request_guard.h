@@ -68,6 +68,14 @@ struct Rejection {
     std::string allow;
 };
 
+// The reason to refuse a request whose body has no single plain length:
+// Content-Length beside Transfer-Encoding, repeated or signed lengths. Where
+// such a body ends is a guess, so the answer (400) must close the connection
+// and the bytes after the body are never read as another request (request
+// smuggling). The fields are as sent, repeated ones joined with ", ".
+std::optional<Rejection> screenFraming(std::optional<std::string_view> contentLength,
+                                       std::optional<std::string_view> transferEncoding);
+
 // The reason to refuse a request before reading its body, or nullopt when it
 // may go on to its handler.
 std::optional<Rejection> screenRequest(const RequestHead& head, const ServerAuthority& authority);

@@ -144,18 +144,12 @@ int main_deac(int argc, char* argv[]) {
             break;
         case 'w': {
             op = kOpWrite;
-            const std::size_t length = std::strlen(optarg);
-            const std::size_t size = length / 2;
-            // An odd digit count, or more bytes than a value holds.
-            if (size * 2 != length || size > sizeof val.bytes) {
+            auto parsed = vq::parseWriteValue(optarg);
+            if (!parsed) {
                 std::puts("Error: value is not valid");
                 return 1;
             }
-            for (std::size_t i = 0; i < size; ++i) {
-                const char pair[3] = {optarg[2 * i], optarg[2 * i + 1], '\0'};
-                val.bytes[i] = static_cast<char>(std::strtol(pair, nullptr, 16));
-            }
-            val.size = static_cast<std::uint32_t>(size);
+            val = *parsed;
             break;
         }
         case 'v':
@@ -212,3 +206,20 @@ int main_deac(int argc, char* argv[]) {
 }
 
 }  // extern "C"
+
+namespace vq {
+
+std::optional<SMCKeyValue> parseWriteValue(std::string_view digits) {
+    SMCKeyValue val;
+    std::memset(&val, 0, sizeof val);
+    const std::size_t size = digits.size() / 2;
+    if (size * 2 != digits.size() || size > sizeof val.bytes) return std::nullopt;
+    for (std::size_t i = 0; i < size; ++i) {
+        const char pair[3] = {digits[2 * i], digits[2 * i + 1], '\0'};
+        val.bytes[i] = static_cast<char>(std::strtol(pair, nullptr, 16));
+    }
+    val.size = static_cast<std::uint32_t>(size);
+    return val;
+}
+
+}  // namespace vq

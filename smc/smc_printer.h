@@ -4,6 +4,9 @@
 // key. velquette-smc runs it; nothing in the plug-in calls it. All output
 // goes to standard output.
 
+#include <optional>
+#include <string_view>
+
 #include "smc/smc.h"
 
 extern "C" {
@@ -19,3 +22,11 @@ void printFPE2(SMCKeyValue val);
 void printBytesHex(SMCKeyValue val);
 
 }  // extern "C"
+
+namespace vq {
+
+// The value of "-w": two hex digits per byte, each pair read as strtol reads
+// it. nullopt for an odd digit count or more bytes than a value holds.
+std::optional<SMCKeyValue> parseWriteValue(std::string_view digits);
+
+}  // namespace vq

@@ -27,6 +27,11 @@ std::size_t aligned(std::size_t length) { return (length + NLMSG_ALIGNTO - 1) & 
 // The first 4 bytes of an NLMSG_DONE or NLMSG_ERROR payload: 0 or a negative errno.
 std::optional<std::int32_t> statusCode(NetlinkBytes payload) { return readAt<std::int32_t>(payload, 0); }
 
+// The kernel reports errors as −errno, and errno values end at 4095
+// (MAX_ERRNO); a code below that comes from no kernel, and negating INT32_MIN
+// would overflow.
+bool isErrnoCode(std::int32_t code) { return code < 0 && code >= -4095; }
+
 }  // namespace
 
 DumpWalk walkDump(NetlinkBytes bytes, std::uint32_t sequence) {
@@ -52,13 +57,17 @@ DumpWalk walkDump(NetlinkBytes bytes, std::uint32_t sequence) {
             case NLMSG_DONE: {
                 // Since Linux 4.x the payload carries the dump's own result.
                 const auto code = statusCode(message.payload);
+                if (code && *code < 0 && !isErrnoCode(*code)) {
+                    walk.status = DumpStatus::kMalformed;
+                    return walk;
+                }
                 walk.status = code && *code < 0 ? DumpStatus::kFailed : DumpStatus::kComplete;
                 walk.error = code && *code < 0 ? -*code : 0;
                 return walk;
             }
             case NLMSG_ERROR: {
                 const auto code = statusCode(message.payload);
-                if (!code) {
+                if (!code || (*code < 0 && !isErrnoCode(*code))) {
                     walk.status = DumpStatus::kMalformed;
                     return walk;
                 }

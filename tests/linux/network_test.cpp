@@ -74,7 +74,9 @@ TEST(WalkDump, FollowsTheDumpToItsEndAndRefusesMalformedMessages) {
         {"message cut short", cat({lo, truncated}), kMalformed, 1, 0},
         {"length below the header", cat({lo, tooShort}), kMalformed, 1, 0},
         {"length past the end", cat({tooLong, done}), kMalformed, 0, 0},
-        {"error without its code", NetlinkMessageBuilder(NLMSG_ERROR, 0, 1).bytes(), kMalformed, 0, 0}};
+        {"error without its code", NetlinkMessageBuilder(NLMSG_ERROR, 0, 1).bytes(), kMalformed, 0, 0},
+        {"error code that is no errno", cat({eth0, control(NLMSG_ERROR, INT32_MIN)}), kMalformed, 1, 0},
+        {"done code that is no errno", cat({eth0, control(NLMSG_DONE, -4096)}), kMalformed, 1, 0}};
     for (const auto& [what, bytes, status, messages, error] : cases) {
         const DumpWalk w = walkDump(bytes, 1);
         EXPECT_EQ(std::tuple(w.status, w.messages.size(), w.error), std::tuple(status, messages, error)) << what;
