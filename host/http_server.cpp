@@ -1,6 +1,7 @@
 #include "host/http_server.h"
 
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <optional>
@@ -111,7 +112,16 @@ HttpServer::HttpServer(const ServerConfig& config, HostWindow& window)
 // GLib's default of 10 drops the connections of a burst (a page's requests
 // beside idle keep-alive sockets), and each dropped one waits a second for
 // the kernel to send its SYN again.
+//
+// Every connection takes a descriptor, and a desktop session's soft limit is
+// often 1024; once an accept fails for want of one, libsoup 3.2 accepts no
+// more connections at all. The host takes its hard limit, so that only far
+// more connections than any client holds could come near it.
 bool HttpServer::listenOn(GSocketAddress* address, GError** error) {
+    if (rlimit files{}; ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
     GObjectPtr<GSocket> socket(
         g_socket_new(g_socket_address_get_family(address), G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, error));
     if (!socket) return false;

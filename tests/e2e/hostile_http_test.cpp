@@ -47,7 +47,8 @@ struct HostileHttpTest : ::testing::Test {
     }
     static std::string length(std::size_t n) { return "Content-Length: " + std::to_string(n) + "\r\n"; }
 
-    Host host{{VQ_FIXTURES_DIR "/machines/smart-disk0.json"}};
+    // Started with a soft limit of 64 open files, far below the connections held open below.
+    Host host{{VQ_FIXTURES_DIR "/machines/smart-disk0.json", {}, {}, {"prlimit", "--nofile=64:4096", "--"}}};
     const std::string set = R"({"method":"setShouldMonitorSMARTTemps","args":[1]})", up = R"({"method":"uptime"})";
 };
 
@@ -58,7 +59,7 @@ TEST_F(HostileHttpTest, OnlyWellFormedCallsChangeState) {
     std::string manyHeaders;
     for (int i = 0; i < 100000; ++i) manyHeaders += "X-Many: a\r\n";
     const std::tuple<const char*, std::string, int> cases[] = {
-        {"well-formed: both calls run, so a change is seen", call(length(up.size())) + up + next, 200},
+        {"well-formed: the call runs, so a change is seen", call(length(set.size())) + set, 200},
         {"a length, then chunked", call(length(up.size()) + chunked) + chunks + next, 400},
         {"chunked, then a length", call(chunked + length(up.size())) + chunks + next, 400},
         {"an empty length and an identity coding", call(length(0) + "Transfer-Encoding: identity\r\n") + next, 400},
