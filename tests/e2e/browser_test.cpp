@@ -303,13 +303,6 @@ TEST_F(BrowserTest, SectionsSwitchedOffCostTheHostNothing) {
                                      (i == 0 ? " isIntel needsIntelBundle" : ""));
 }
 
-TEST_F(BrowserTest, ShowsTheBatteryOnALaptop) {
-    Host host({VQ_FIXTURES_DIR "/machines/battery-macbook.json"});
-    const Texts shown{{"~id=\"battery\"[^>]* hidden", "0"}, {"#battery-time", "2:05 remaining"}, {"#battery-charge", "86%"}};
-    expectTexts(load(host.url, "battery-laptop", 840), {shown});
-    EXPECT_EQ(host.stop(), 0) << host.stderrText();
-}
-
 TEST_F(BrowserTest, ShowsTheStartUpDiskTemperature) {
     Host host({VQ_FIXTURES_DIR "/machines/smart-disk0.json"});
     const Texts shown{{"~id=\"temperatures\"[^>]* hidden", "0"}, {".reading-name", "HD: Workhorse"},

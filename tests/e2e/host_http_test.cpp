@@ -376,14 +376,6 @@ TEST(HostMountTest, ALoopMountIsAVolumeOnlyOnAUsbBus) {
     EXPECT_EQ(host.stop(), 0) << host.stderrText();
 }
 
-// On a Linux sys tree of a ThinkPad with two batteries (no "MacBook" in its name) the host reads one combined battery.
-TEST(HostOnLinuxSysTree, ATwoBatteryLaptopAnswersItsBattery) {
-    Host host(Launch{std::nullopt, {}, {"VELQUETTE_SYS_ROOT=" VQ_FIXTURES_DIR "/linux/power-thinkpad-two-batteries"}});
-    EXPECT_EQ(host.call("isLaptop"), true);
-    EXPECT_EQ(host.call("battery"), json({"0:54 until charged", "88%", "AC Power", "Charging", "120", "95% (7600mAh)"}));
-    EXPECT_EQ(host.stop(), 0) << host.stderrText();
-}
-
 TEST(HostSmartTest, TheFirstDiskLeadsTheTemperaturesOnceAskedFor) {
     TempDir noDevices;
     const std::pair<Launch, json> cases[] = {

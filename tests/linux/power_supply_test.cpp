@@ -94,24 +94,5 @@ TEST(PowerSupply, UnitConversionsAndCombination) {
         EXPECT_EQ(combinedBattery(supplies).value_or(json()), json::parse(expected)) << expected;
 }
 
-TEST(PowerSupply, AVanishedFileTakesOnlyItsFields) {
-    const std::filesystem::path tree = std::filesystem::temp_directory_path() /
-                                       ("power-supply-test-" + std::to_string(::getpid()));
-    std::filesystem::copy(kLinux + "/power-dell-energy", tree, std::filesystem::copy_options::recursive);
-    LinuxIORegistry registry(Roots{"/proc", tree.string(), "/run/udev"});
-    const auto ids = registry.matchingServicesByName("AppleSmartBattery");
-    ASSERT_TRUE(ids && ids->size() == 1);
-    EXPECT_EQ(registry.properties(ids->front()), kDell);
-
-    std::filesystem::remove(tree / "class/power_supply/BAT0/power_now");
-    json expected = kDell;
-    expected.erase("Amperage");
-    expected.erase("TimeRemaining");
-    EXPECT_EQ(registry.properties(ids->front()), kDell) << "the entry stays as read until the next query";
-    EXPECT_EQ(registry.matchingServicesByName("AppleSmartBattery"), ids);
-    EXPECT_EQ(registry.properties(ids->front()), expected);
-    std::filesystem::remove_all(tree);
-}
-
 }  // namespace
 }  // namespace vq::linux_platform
