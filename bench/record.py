@@ -28,6 +28,11 @@ HWMON_TREE = os.path.join(ROOT, "tests/fixtures/linux/hwmon-amd-desktop")
 BATTERY_TREE = os.path.join(ROOT, "tests/fixtures/linux/power-thinkpad-two-batteries")
 PYTHON = "/usr/bin/python3"  # the system's, which has python3-psutil
 
+# The chart needs the system's python3-matplotlib: another python3 first on
+# PATH (a pyenv one, say) hands over to the system's.
+if os.path.realpath(sys.executable) != os.path.realpath(PYTHON) and os.path.exists(PYTHON):
+    os.execv(PYTHON, [PYTHON] + sys.argv)
+
 # Section: (title, benchmark binary, floor benchmark, Velquette benchmark,
 #           psutil section, what the floor is, what psutil calls)
 SECTIONS = [

@@ -14,10 +14,6 @@
 namespace vq::host {
 namespace {
 
-struct GSListFree {
-    void operator()(GSList* list) const { g_slist_free(list); }
-};
-
 std::optional<std::string_view> headerValue(SoupMessageHeaders* headers, const char* name) {
     // get_list joins repeated headers with ", ", which no check accepts, so a
     // request cannot smuggle a second Host or Origin past the first.
@@ -28,11 +24,6 @@ std::optional<std::string_view> headerValue(SoupMessageHeaders* headers, const c
 
 void addCommonHeaders(SoupServerMessage* msg) {
     auto* headers = soup_server_message_get_response_headers(msg);
-    // Every connection ends with its answer. libsoup 3.2 never notices a
-    // client that closes an idle kept-alive connection, and holds its socket
-    // for good: one descriptor lost per client connection, until the host
-    // can accept no more. A loopback connection per refresh costs little.
-    soup_message_headers_replace(headers, "Connection", "close");
     soup_message_headers_replace(headers, "X-Content-Type-Options", "nosniff");
     soup_message_headers_replace(headers, "Referrer-Policy", "no-referrer");
 }
@@ -82,7 +73,8 @@ HttpServer::HttpServer(const ServerConfig& config, HostWindow& window)
 
     GObjectPtr<GSocketAddress> socketAddress(g_inet_socket_address_new(address.get(), config.port));
     GError* rawError = nullptr;
-    if (!listenOn(socketAddress.get(), &rawError)) {
+    const GObjectPtr<GSocket> socket = listenOn(socketAddress.get(), &rawError);
+    if (!socket) {
         ErrorPtr error(rawError);
         GCharPtr shown(g_inet_address_to_string(address.get()));
         const bool inUse = g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_ADDRESS_IN_USE);
@@ -90,10 +82,8 @@ HttpServer::HttpServer(const ServerConfig& config, HostWindow& window)
                           ": " + (inUse ? std::string("the port is already in use") : error->message));
     }
 
-    std::unique_ptr<GSList, GSListFree> listeners(soup_server_get_listeners(server_.get()));
-    if (!listeners) throw ListenError("the server has no listening socket");
     GError* addressError = nullptr;
-    GObjectPtr<GSocketAddress> bound(g_socket_get_local_address(G_SOCKET(listeners->data), &addressError));
+    GObjectPtr<GSocketAddress> bound(g_socket_get_local_address(socket.get(), &addressError));
     if (!bound) {
         ErrorPtr error(addressError);
         throw ListenError(std::string("cannot read the listening address: ") + error->message);
@@ -111,28 +101,51 @@ HttpServer::HttpServer(const ServerConfig& config, HostWindow& window)
 // The listening socket is made here rather than by libsoup, for its backlog:
 // GLib's default of 10 drops the connections of a burst (a page's requests
 // beside idle keep-alive sockets), and each dropped one waits a second for
-// the kernel to send its SYN again.
+// the kernel to send its SYN again. Connections are accepted by a GIO socket
+// service and handed to libsoup: libsoup 3.2's own listener keeps a reference
+// to every socket it accepts, some 340 bytes lost per connection.
 //
 // Every connection takes a descriptor, and a desktop session's soft limit is
 // often 1024; once an accept fails for want of one, libsoup 3.2 accepts no
 // more connections at all. The host takes its hard limit, so that only far
 // more connections than any client holds could come near it.
-bool HttpServer::listenOn(GSocketAddress* address, GError** error) {
+GObjectPtr<GSocket> HttpServer::listenOn(GSocketAddress* address, GError** error) {
     if (rlimit files{}; ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
         files.rlim_cur = files.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &files);
     }
     GObjectPtr<GSocket> socket(
         g_socket_new(g_socket_address_get_family(address), G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, error));
-    if (!socket) return false;
+    if (!socket) return nullptr;
     if (g_socket_address_get_family(address) == G_SOCKET_FAMILY_IPV6)
         g_socket_set_option(socket.get(), IPPROTO_IPV6, IPV6_V6ONLY, TRUE, nullptr);
     g_socket_set_listen_backlog(socket.get(), SOMAXCONN);
-    return g_socket_bind(socket.get(), address, TRUE, error) && g_socket_listen(socket.get(), error) &&
-           soup_server_listen_socket(server_.get(), socket.get(), SoupServerListenOptions(0), error);
+    if (!g_socket_bind(socket.get(), address, TRUE, error) || !g_socket_listen(socket.get(), error)) return nullptr;
+    service_.reset(g_socket_service_new());
+    if (!g_socket_listener_add_socket(G_SOCKET_LISTENER(service_.get()), socket.get(), nullptr, error)) return nullptr;
+    g_signal_connect(service_.get(), "incoming", G_CALLBACK(&HttpServer::onIncoming), this);
+    g_socket_service_start(service_.get());
+    return socket;
+}
+
+gboolean HttpServer::onIncoming(GSocketService*, GSocketConnection* connection, GObject*, gpointer self) {
+    auto& server = *static_cast<HttpServer*>(self);
+    GObjectPtr<GSocketAddress> local(g_socket_connection_get_local_address(connection, nullptr));
+    GObjectPtr<GSocketAddress> remote(g_socket_connection_get_remote_address(connection, nullptr));
+    GError* rawError = nullptr;
+    // libsoup takes its own reference to the stream; one it cannot take is closed with the connection.
+    if (!soup_server_accept_iostream(server.server_.get(), G_IO_STREAM(connection), local.get(), remote.get(),
+                                     &rawError))
+        ErrorPtr(rawError).reset();
+    return TRUE;
 }
 
 HttpServer::~HttpServer() {
+    if (service_) {
+        g_socket_service_stop(service_.get());
+        g_socket_listener_close(G_SOCKET_LISTENER(service_.get()));
+        g_signal_handlers_disconnect_by_data(service_.get(), this);
+    }
     if (server_) soup_server_disconnect(server_.get());
 }
 

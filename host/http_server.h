@@ -45,7 +45,8 @@ private:
     static void onRequestChunk(SoupServerMessage* msg, GBytes* chunk, gpointer self);
 
     void serveFile(SoupServerMessage* msg, const char* path);
-    bool listenOn(GSocketAddress* address, GError** error);
+    GObjectPtr<GSocket> listenOn(GSocketAddress* address, GError** error);
+    static gboolean onIncoming(GSocketService*, GSocketConnection* connection, GObject*, gpointer self);
     void serveCall(SoupServerMessage* msg, Route route);
     void serveIcon(SoupServerMessage* msg, const char* path);
 
@@ -54,6 +55,7 @@ private:
     ServerAuthority authority_;
     std::string url_;
     GObjectPtr<SoupServer> server_;
+    GObjectPtr<GSocketService> service_;
 };
 
 }  // namespace vq::host
