@@ -24,6 +24,10 @@ std::optional<std::string_view> headerValue(SoupMessageHeaders* headers, const c
 
 void addCommonHeaders(SoupServerMessage* msg) {
     auto* headers = soup_server_message_get_response_headers(msg);
+    // libsoup 3.2 serves one request on a connection that it did not accept
+    // itself (see listenOn); saying so lets a client open its next connection
+    // at once instead of finding this one closed under its next request.
+    soup_message_headers_replace(headers, "Connection", "close");
     soup_message_headers_replace(headers, "X-Content-Type-Options", "nosniff");
     soup_message_headers_replace(headers, "Referrer-Policy", "no-referrer");
 }

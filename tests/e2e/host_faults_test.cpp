@@ -21,8 +21,8 @@ const std::string kWholePage = R"([{"method":"cpuUsage"},{"method":"memoryUsage"
   {"method":"fans"},{"method":"isLaptop"},{"method":"battery"},{"method":"topProcesses","args":[5]}])";
 enum Section { Volumes = 3, Network = 5, Temps, Fans, Laptop, Battery };
 
-// The fewest descriptors the host holds over a fifth of a second: a
-// connection the client has closed is closed by the host a moment later.
+// The fewest descriptors the host holds over a fifth of a second: the
+// connection of the last answer closes a moment after the answer arrives.
 std::size_t openDescriptors(pid_t pid) {
     std::size_t fewest = SIZE_MAX;
     for (int i = 0; i < 20; ++i, g_usleep(10000)) {
