@@ -238,7 +238,7 @@ def write_page(figures, path):
     lines += targets(figures)
     lines += ["## Whole refresh", "",
               "Host CPU (utime + stime of the host process, and its schedstat time) per `/batch` round trip;",
-              "`page` is the page's whole refresh with every section shown (18 calls), `cpu` the CPU section alone.",
+              "`page` is the page's steady cycle with every section shown (14 calls per refresh, topProcesses on every third), `cpu` the CPU section alone.",
               "Target: a whole refresh under 1 ms of host CPU.", "",
               "| batch | machine | host CPU µs (utime+stime) | host CPU µs (schedstat) |", "|---|---|---:|---:|"]
     for key, value in sorted(figures["refresh"].items()):
@@ -320,8 +320,8 @@ MISS_REASONS = {
     "refresh": "Whole refresh on this machine: most of it is topProcesses, which reads the stat file of every "
                "process (the Processes section; its cost grows with the number of processes), and processinfo, "
                "which counts the entries of /proc. The other sections together stay well under 1 ms (their rows "
-               "above, and the simulated machine's refresh). Sampling the Processes section less often is a "
-               "separate change; this record measures the batch as it is.",
+               "above, and the simulated machine's refresh). The page asks for the processes every third "
+               "refresh, and the page row is the average over that cycle.",
     "rate": "Load at 1,000 requests/s: the host answers on one thread, so at the host CPU per request of the "
             "load table it cannot answer more than 1 s / that cost per second, less what other work on the 2 "
             "cores takes. The calibration then leaves (almost) no delay and the table shows the rate the host "
@@ -338,8 +338,8 @@ MISS_REASONS = {
 }
 NOISE = ("A figure near a limit can move across it between runs: the VM is shared, and each benchmark row is a "
          "median of three repetitions.")
-REFRESH_NOTE = ("Sampling the Processes section less often than the others is a separate change; this table "
-                "measures the batch as it is here, with topProcesses in every refresh.")
+REFRESH_NOTE = ("The page asks for the processes every third refresh (walking every process is the dearest "
+                "call); the page row is the average over that cycle of three batches.")
 
 
 def main():
