@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Load test of the widget host on loopback: wrk sends the page's whole /batch
-# refresh (the batch bench/host_bench.cpp times) at about RATE requests per
+# Load test of the widget host on loopback: wrk sends the page's fullest /batch
+# refresh (every call, as in its first refresh: the worst case) at about RATE requests per
 # second for SECONDS, then reports the achieved rate, latency percentiles,
 # errors, and the host's VmRSS and RssAnon (from /proc/PID/status) after a
 # warm-up and after the run.
