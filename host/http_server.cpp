@@ -51,7 +51,6 @@ void dropRequestBody(SoupServerMessage* msg) {
 
 void refuseTooLarge(SoupServerMessage* msg) {
     dropRequestBody(msg);
-    soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Connection", "close");
     sendReply(msg, errorReply(413, "request body is larger than 65536 bytes"));
 }
 
@@ -183,8 +182,6 @@ void HttpServer::onRequestHeaders(SoupServer*, SoupServerMessage* msg, const cha
             return;
         }
         dropRequestBody(msg);
-        if (rejection->status == 400)
-            soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Connection", "close");
         if (!rejection->allow.empty())
             soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Allow",
                                          rejection->allow.c_str());

@@ -25,10 +25,7 @@ Meminfo parseMeminfo(std::string_view text) {
     // every few seconds, and only five of some fifty lines matter.
     Meminfo meminfo;
     while (!text.empty()) {
-        const auto end = text.find('\n');
-        const std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-
+        const std::string_view line = takeLine(text);
         const auto colon = line.find(':');
         if (colon == std::string_view::npos) continue;
         const std::string_view key = line.substr(0, colon);

@@ -8,14 +8,18 @@
 
 namespace vq::linux_platform {
 
+// The first line of `text` (without its newline), which is taken off
+// `text`: a walk over the lines that allocates nothing.
+inline std::string_view takeLine(std::string_view& text) {
+    const auto end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    return line;
+}
+
 inline std::vector<std::string_view> splitLines(std::string_view text) {
     std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        const auto end = text.find('\n');
-        lines.push_back(text.substr(0, end));
-        if (end == std::string_view::npos) break;
-        text.remove_prefix(end + 1);
-    }
+    while (!text.empty()) lines.push_back(takeLine(text));
     return lines;
 }
 

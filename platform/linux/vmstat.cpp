@@ -11,9 +11,7 @@ VmstatPaging parseVmstat(std::string_view text) {
     // has well over a hundred counters.
     VmstatPaging paging;
     while (!text.empty()) {
-        const auto end = text.find('\n');
-        const std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        const std::string_view line = takeLine(text);
         if (line.substr(0, 4) != "pgpg") continue;
         const auto keyEnd = line.find_first_of(" \t");
         if (keyEnd == std::string_view::npos) continue;
