@@ -1,5 +1,7 @@
 #include "miners/VQTDataMinerBattery.h"
 
+#include <algorithm>
+
 #include "miners/text_format.h"
 #include "miners/int_value.h"
 
@@ -99,7 +101,9 @@ void VQTDataMinerBattery::getMBP() {
         // without a design capacity the health its "0%" one.
         const std::int32_t maxCapacity = intProperty(p, "MaxCapacity");
         if (maxCapacity != 0) {
-            const float share = static_cast<float>(intProperty(p, "CurrentCapacity")) / static_cast<float>(maxCapacity);
+            // A pack can report more than its full charge; it reads 100 %.
+            const float share = std::clamp(
+                static_cast<float>(intProperty(p, "CurrentCapacity")) / static_cast<float>(maxCapacity), 0.0f, 1.0f);
             charge = formatText("%.0f%%", static_cast<double>(100.0f * share));
         } else {
             charge = "0";
@@ -133,13 +137,12 @@ void VQTDataMinerBattery::getMBP() {
             state = "Draining";
             if (amperage < 0) continue;
         }
-        if (charging) {
-            state = "Charging";
-            time = formatTime(intProperty(p, "TimeRemaining"), kUntilCharged);
-        } else {
-            state = "Draining";
-            time = formatTime(intProperty(p, "TimeRemaining"), kRemaining);
-        }
+        state = charging ? "Charging" : "Draining";
+        // A battery that cannot tell its time (no rate, or a percentage
+        // alone) is still calculating, not about to run out.
+        time = p.contains("TimeRemaining")
+                   ? formatTime(intProperty(p, "TimeRemaining"), charging ? kUntilCharged : kRemaining)
+                   : "Calculating";
     }
     latestData = Value::array({time, charge, source, state, cycles, health});
 }

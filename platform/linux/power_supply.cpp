@@ -37,8 +37,16 @@ std::optional<double> positive(std::optional<double> value) {
 }
 
 // One system battery in common units: mAh, Wh, W and mA (rates without sign).
+// The time figures stay in the battery's own units (Ah and A for a battery
+// that reports charge, Wh and W for one that reports energy), so that a time
+// is never the quotient of an energy and a power taken at two voltages.
 struct Battery {
-    std::optional<double> nowMah, fullMah, designMah, nowWh, fullWh, rateW, currentMa, cycles;
+    std::optional<double> nowMah, fullMah, designMah, nowWh, fullWh, rateW, currentMa, cycles, percent;
+    std::optional<double> timeNow, timeFull, timeRate;
+    // Volts that turn this battery's time figures into Wh and W: its design
+    // voltage for charge figures, 1 for energy ones.
+    std::optional<double> timeToWatts;
+    bool chargeUnits = false;
     std::string status;
 };
 
@@ -64,15 +72,24 @@ Battery batteryOf(const SupplyAttributes& supply) {
         if (wh) *wh = *microWh / 1e6;
         if (designVolts) mah = *microWh / 1e3 / *designVolts;
     };
-    if (!fromCharge("charge_now", b.nowMah, &b.nowWh)) fromEnergy("energy_now", b.nowMah, &b.nowWh);
-    if (!fromCharge("charge_full", b.fullMah, &b.fullWh)) fromEnergy("energy_full", b.fullMah, &b.fullWh);
+    // A battery that reports both units is read in charge.
+    const bool chargeNow = fromCharge("charge_now", b.nowMah, &b.nowWh);
+    if (!chargeNow) fromEnergy("energy_now", b.nowMah, &b.nowWh);
+    const bool chargeFull = fromCharge("charge_full", b.fullMah, &b.fullWh);
+    if (!chargeFull) fromEnergy("energy_full", b.fullMah, &b.fullWh);
     if (!fromCharge("charge_full_design", b.designMah, nullptr)) fromEnergy("energy_full_design", b.designMah, nullptr);
-    // Without a present charge the driver's own percentage of the full one
-    // stands in, rather than taking the battery for empty.
-    if (const auto percent = number(supply, "capacity"); !b.nowMah && !b.nowWh && percent && *percent <= 100) {
-        if (b.fullMah) b.nowMah = *b.fullMah * *percent / 100;
-        if (b.fullWh) b.nowWh = *b.fullWh * *percent / 100;
+    // The driver's own percentage, kept within 0 to 100: an overfull pack
+    // reports more than 100.
+    if (const auto percent = number(supply, "capacity"); percent && *percent >= 0) b.percent = std::min(*percent, 100.0);
+    // Without a present charge that percentage of the full one stands in,
+    // rather than taking the battery for empty.
+    if (!b.nowMah && !b.nowWh && b.percent) {
+        if (b.fullMah) b.nowMah = *b.fullMah * *b.percent / 100;
+        if (b.fullWh) b.nowWh = *b.fullWh * *b.percent / 100;
     }
+    // A pack that holds more than its full charge is full, no more.
+    if (b.nowMah && b.fullMah) b.nowMah = std::min(*b.nowMah, *b.fullMah);
+    if (b.nowWh && b.fullWh) b.nowWh = std::min(*b.nowWh, *b.fullWh);
 
     // Some drivers report the rates negative while discharging; the sign
     // comes from the status.
@@ -82,6 +99,19 @@ Battery batteryOf(const SupplyAttributes& supply) {
     else if (current && voltageNow) b.rateW = std::abs(*current) / 1e6 * *voltageNow / 1e6;
     if (current) b.currentMa = std::abs(*current) / 1e3;
     else if (power && voltageNow) b.currentMa = std::abs(*power) / *voltageNow * 1e3;
+
+    b.chargeUnits = chargeNow || (chargeFull && !number(supply, "energy_now"));
+    if (b.chargeUnits) {
+        if (b.nowMah) b.timeNow = *b.nowMah / 1e3;
+        if (b.fullMah) b.timeFull = *b.fullMah / 1e3;
+        if (b.currentMa) b.timeRate = *b.currentMa / 1e3;
+        b.timeToWatts = designVolts;
+    } else {
+        b.timeNow = b.nowWh;
+        b.timeFull = b.fullWh;
+        b.timeRate = b.rateW;
+        b.timeToWatts = 1.0;
+    }
 
     b.cycles = number(supply, "cycle_count");
     b.status = std::string(text(supply, "status").value_or(""));
@@ -160,14 +190,35 @@ std::optional<nlohmann::json> combinedBattery(const std::vector<SupplyAttributes
     }
     put("Amperage", amperage);
 
-    // Hours from the energies and the rate, as the desktop's power daemon
-    // counts them; no figure while the rate is 0.
-    const auto rate = total(batteries, [](const Battery& b) -> auto& { return b.rateW; });
-    const auto nowWh = total(batteries, [](const Battery& b) -> auto& { return b.nowWh; });
-    const auto fullWh = total(batteries, [](const Battery& b) -> auto& { return b.fullWh; });
-    if (rate && *rate > 0 && nowWh) {
-        if (charging && fullWh) put("TimeRemaining", std::max(0.0, *fullWh - *nowWh) / *rate * 60);
-        else if (discharging && !charging) put("TimeRemaining", *nowWh / *rate * 60);
+    // Hours as what is left (or missing) over the rate. Batteries that all
+    // report charge add up in Ah and A; otherwise each one's figures become
+    // Wh and W at its own single voltage. No figure while the rate is 0.
+    const bool allCharge = std::all_of(batteries.begin(), batteries.end(), [](const Battery& b) { return b.chargeUnits; });
+    const auto inCommonUnits = [&](std::optional<double> Battery::*member) {
+        return total(batteries, [&](const Battery& b) -> std::optional<double> {
+            if (!(b.*member)) return std::nullopt;
+            if (allCharge) return b.*member;
+            if (!b.timeToWatts) return std::nullopt;
+            return *(b.*member) * *b.timeToWatts;
+        });
+    };
+    const auto rate = inCommonUnits(&Battery::timeRate);
+    const auto now = inCommonUnits(&Battery::timeNow);
+    const auto full = inCommonUnits(&Battery::timeFull);
+    if (rate && *rate > 0 && now) {
+        if (charging && full) put("TimeRemaining", std::max(0.0, *full - *now) / *rate * 60);
+        else if (discharging && !charging) put("TimeRemaining", *now / *rate * 60);
+    }
+
+    // Batteries whose charge is known only as the driver's percentage (no
+    // charge or energy files at all) report it on a scale whose full charge
+    // is 100, without a design figure, so that the health stays unknown.
+    const bool percentOnly = !properties.contains("CurrentCapacity") || !properties.contains("MaxCapacity");
+    const auto percent = total(batteries, [](const Battery& b) -> auto& { return b.percent; });
+    if (percentOnly && percent) {
+        properties["CurrentCapacity"] = std::lround(*percent / static_cast<double>(batteries.size()));
+        properties["MaxCapacity"] = 100;
+        properties.erase("DesignCapacity");
     }
     return properties;
 }

@@ -8,7 +8,10 @@
 // "CurrentCapacity", "MaxCapacity", "DesignCapacity" (mAh), "CycleCount",
 // "ExternalConnected", "FullyCharged", "IsCharging" (0 or 1), "Amperage"
 // (mA, negative while discharging) and "TimeRemaining" (minutes). A
-// property that cannot be known from the files present is left out.
+// property that cannot be known from the files present is left out. A
+// battery known only by the driver's percentage (`capacity`) answers that
+// percentage as "CurrentCapacity" of a "MaxCapacity" of 100, with no
+// "DesignCapacity".
 
 #include <map>
 #include <optional>

@@ -72,8 +72,11 @@ TEST(BatteryMacBook, DecisionListCapacitiesAndTimes) {
         {with({{"FullyCharged", 1}, {"Amperage", -5}, {"TimeRemaining", 300}}),
          "5:00 remaining|86%|Battery|Draining|212|95% (4560mAh)"},
         // Zero or missing capacities keep the charge and health placeholders.
-        {with({{"MaxCapacity", 0}, {"Amperage", -1}}), "0:00 remaining|0|Battery|Draining|212|0%"},
-        {{{"CurrentCapacity", 10}, {"MaxCapacity", 40}, {"Amperage", -1}}, "0:00 remaining|25%|Battery|Draining|0|0%"},
+        {with({{"MaxCapacity", 0}, {"Amperage", -1}, {"TimeRemaining", 0}}), "0:00 remaining|0|Battery|Draining|212|0%"},
+        {{{"CurrentCapacity", 10}, {"MaxCapacity", 40}, {"Amperage", -1}}, "Calculating|25%|Battery|Draining|0|0%"},
+        // An overfull pack reads full, and is not healthier than new.
+        {with({{"CurrentCapacity", 5500}, {"MaxCapacity", 5000}, {"ExternalConnected", 1}, {"FullyCharged", 1}}),
+         "Charged|100%|AC Power|Charged|212|100% (5000mAh)"},
     };
     for (const auto& [properties, expected] : cases)
         EXPECT_EQ(mineOnce({{"model", "MacBookPro5,1"}, {"registry", smart(properties)}}), expected) << properties;
