@@ -119,7 +119,7 @@ BENCHMARK_CAPTURE(BM_HostBatchRoundTrip, page, kPageCycle)
 
 void BM_IdleHostMemory(benchmark::State& state) {
     Host host(Launch{machineFor(state)});
-    for (const char* file : {"/", "/style.css", "/velquette.js", "/widget.js"}) host.request("GET", file);
+    for (const char* file : {"/", "/style.css", "/velquette.js", "/js/widget.js"}) host.request("GET", file);
     for (int i = 0; i < 5; ++i) host.post("/batch", kCpuBatch);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     for (auto _ : state) {

@@ -73,7 +73,7 @@ TEST_F(HostTest, ServesThePageAndNothingOutsideIt) {
     EXPECT_EQ(page.header("Content-Type"), "text/html; charset=utf-8");
     EXPECT_EQ(page.header("X-Content-Type-Options"), "nosniff");
     EXPECT_NE(page.header("Content-Security-Policy").find("frame-ancestors 'none'"), std::string::npos);
-    EXPECT_NE(page.body.find("widget.js"), std::string::npos);
+    EXPECT_NE(page.body.find("js/widget.js"), std::string::npos);
     auto script = host_.request("HEAD", "/velquette.js");
     EXPECT_EQ(script.status, 200);
     EXPECT_EQ(script.header("Content-Type"), "text/javascript; charset=utf-8");
@@ -101,7 +101,7 @@ TEST_F(HostTest, RefusesRequestsBeforeTheyRun) {
         {"another loopback name", "POST", "/call", "Host: LOCALHOST:" + p + "\r\n" + json, up, 200, ""},
         {"foreign origin", "POST", "/call", foreign + json, cpu, 403, ""},
         {"foreign origin, batch", "POST", "/batch", foreign + json, "[" + cpu + "]", 403, ""},
-        {"foreign origin, file", "GET", "/widget.js", foreign, "", 403, ""},
+        {"foreign origin, file", "GET", "/js/widget.js", foreign, "", 403, ""},
         {"foreign origin, icon", "GET", "/icons/volumes/a.png", foreign, "", 403, ""},
         {"our own origin", "POST", "/call", "Origin: http://localhost:" + p + "\r\n" + json, up, 200, ""},
         {"preflight", "OPTIONS", "/call", foreign + "Access-Control-Request-Method: POST\r\n", "", 405, "POST"},
@@ -169,7 +169,7 @@ TEST(HostLifecycleTest, StartsAndStopsCleanlyOrSaysWhyNot) {
                        ": the port is already in use\n");
     EXPECT_EQ(out, "");
     EXPECT_EQ(first.request("GET", "/").body, "<p>another page</p>");
-    EXPECT_EQ(first.request("GET", "/widget.js").status, 404);
+    EXPECT_EQ(first.request("GET", "/js/widget.js").status, 404);
     EXPECT_EQ(first.stop(SIGINT), 0) << first.stderrText();
     // An unusable machine file or command line stops the host.
     for (const auto& [launch, expected, says] :

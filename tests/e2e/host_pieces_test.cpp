@@ -163,7 +163,7 @@ TEST(RequestGuardTest, RoutesByPath) {
     const std::pair<const char*, Route> cases[] = {
         {"/call", Route::Call},   {"/batch", Route::Batch}, {"/icons/volumes/a.png", Route::Icon},
         {"/icons/", Route::Icon}, {"/icons", Route::File},  {"/iconsx/a.png", Route::File},
-        {"/call/", Route::File},  {"/", Route::File},       {"/widget.js", Route::File},
+        {"/call/", Route::File},  {"/", Route::File},       {"/js/widget.js", Route::File},
     };
     for (const auto& [path, route] : cases) EXPECT_EQ(routeForPath(path), route) << path;
 }
@@ -212,7 +212,7 @@ TEST(HostOptionsTest, ParsesTheCommandLine) {
 }
 
 TEST(StaticFilesTest, PathsMapIntoTheWebDirectoryAndNowhereElse) {
-    for (const auto& [raw, relative] : {std::pair{"/", "index.html"}, std::pair{"/widget.js", "widget.js"},
+    for (const auto& [raw, relative] : {std::pair{"/", "index.html"}, std::pair{"/js/widget.js", "js/widget.js"},
                                         std::pair{"/icons/cpu-1.png", "icons/cpu-1.png"},
                                         std::pair{"/style%2Ecss", "style.css"}, std::pair{"/a_b-c.js", "a_b-c.js"}})
         EXPECT_EQ(webRelativePath(raw), relative) << raw;
@@ -228,7 +228,7 @@ TEST(StaticFilesTest, PathsMapIntoTheWebDirectoryAndNowhereElse) {
 TEST(StaticFilesTest, ContentTypesFollowTheExtension) {
     for (const auto& [file, type] : {std::pair{"index.html", "text/html; charset=utf-8"},
                                      std::pair{"style.css", "text/css; charset=utf-8"},
-                                     std::pair{"widget.js", "text/javascript; charset=utf-8"},
+                                     std::pair{"js/widget.js", "text/javascript; charset=utf-8"},
                                      std::pair{"icons/disk.png", "image/png"}, std::pair{"logo.svg", "image/svg+xml"}})
         EXPECT_EQ(contentTypeForFile(file), type) << file;
     for (const char* file : {"CMakeLists.txt.swp", "core", ".js"}) EXPECT_EQ(contentTypeForFile(file), std::nullopt);

@@ -1,8 +1,7 @@
 // Small history graphs drawn from the samples the page already takes: one
 // SVG polyline per series over the last `capacity` samples.
-"use strict";
 
-window.Sparkline = class Sparkline {
+export class Sparkline {
   // `svg` is an <svg> with a viewBox of capacity × 24; `series` names the
   // CSS classes of its lines; `fixedMax` (such as 100 for percentages) or
   // else the largest sample shown sets the scale.
@@ -39,11 +38,11 @@ window.Sparkline = class Sparkline {
       this.lines[index].setAttribute("points", points.join(" "));
     });
   }
-};
+}
 
 // "12kb/s", "1.5mb/s" → bytes per second; NaN for anything else.
-window.Sparkline.rateBytes = (text) => {
+export function rateBytes(text) {
   const match = typeof text === "string" ? /^([\d.]+)\s*(b|kb|mb|gb)\/s$/i.exec(text.trim()) : null;
   if (!match) return NaN;
   return Number(match[1]) * { b: 1, kb: 1024, mb: 1024 ** 2, gb: 1024 ** 3 }[match[2].toLowerCase()];
-};
+}
