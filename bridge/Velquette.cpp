@@ -213,6 +213,21 @@ void Velquette::copyTextToClipboard(const std::string& text) { platform_.clipboa
 
 Value Velquette::topProcesses(int count) { return topProcessesSampler->top(count); }
 
+Value Velquette::limits() {
+    if (!platform_.limits) return nullptr;
+    const ResourceLimitSample sample = platform_.limits->sample();
+    if (!sample.anyLimit()) return nullptr;
+    const auto field = [](const auto& value) { return value ? Value(*value) : Value(nullptr); };
+    return Value{{"memoryLimitBytes", field(sample.memoryLimitBytes)},
+                 {"memoryUsedBytes", field(sample.memoryUsedBytes)},
+                 {"cpuQuota", field(sample.cpuQuota)},
+                 {"cpuThrottled", field(sample.cpuThrottled)},
+                 {"cpuUsage", field(sample.cpuUsage)},
+                 {"pidsMax", field(sample.pidsMax)}};
+}
+
+std::string Velquette::getPsUnit(int pid) { return platform_.limits ? platform_.limits->unitOf(pid) : ""; }
+
 bool Velquette::isAutostartEnabled() { return platform_.autostart && platform_.autostart->isEnabled(); }
 
 // Answers whether the entry is now as asked.

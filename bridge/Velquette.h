@@ -80,6 +80,12 @@ public:
     void copyTextToClipboard(const std::string& text);
     // Our addition for the page's Processes section.
     Value topProcesses(int count);
+    // The limits of the host's control groups: null when none binds, else
+    // {memoryLimitBytes, memoryUsedBytes, cpuQuota, cpuThrottled, cpuUsage,
+    // pidsMax}, each null when unknown or unset.
+    Value limits();
+    // The systemd service or container the process runs in, "" for none.
+    std::string getPsUnit(int pid);
     // Our additions for the page's settings: whether the desktop widget
     // starts with the session, and switching that (1 on, anything else off).
     bool isAutostartEnabled();

@@ -114,6 +114,9 @@ const std::vector<ScriptMethod>& table() {
         scriptMethod("wasIntelModuleInstalled", &Velquette::wasIntelModuleInstalled),
         // Our own addition, for the page's Processes section.
         scriptMethod("topProcesses", &Velquette::topProcesses),
+        scriptMethod("getPsUnit", &Velquette::getPsUnit),
+        // And for the limits of a container or a limited slice.
+        scriptMethod("limits", &Velquette::limits),
         // And for the page's settings.
         scriptMethod("isAutostartEnabled", &Velquette::isAutostartEnabled),
         scriptMethod("setAutostart", &Velquette::setAutostart),

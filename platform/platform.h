@@ -20,6 +20,7 @@
 #include "platform/power_sources.h"
 #include "platform/processes.h"
 #include "platform/processor_stats.h"
+#include "platform/resource_limits.h"
 #include "platform/sensor_module.h"
 #include "platform/smart_drives.h"
 #include "platform/system_log.h"
@@ -51,6 +52,9 @@ struct Platform {
     std::shared_ptr<Autostart> autostart;
     std::shared_ptr<Processes> processes;
     std::shared_ptr<Clipboard> clipboard;
+    // The limits of the host's control groups; null where the platform has
+    // none to tell (the simulated machine).
+    std::shared_ptr<ResourceLimits> limits;
 };
 
 // The simulated machine when VELQUETTE_MACHINE names a machine file, else the

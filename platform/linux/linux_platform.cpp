@@ -6,6 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/linux/cgroups/linux_resource_limits.h"
 #include "platform/linux/desktop/dbus_notification_center.h"
 #include "platform/linux/sensors/hwmon_sensors.h"
 #include "platform/linux/processor/linux_machine_info.h"
@@ -84,6 +85,7 @@ Platform makeLinuxPlatform(const Roots& roots) {
     platform.modules = makeSensorModuleLoader(platform.log);
     platform.processes = makeLinuxProcesses(roots.proc, xdgDataDirectories(dataHome, std::getenv("XDG_DATA_DIRS")));
     platform.clipboard = makeLinuxClipboard();
+    platform.limits = makeLinuxResourceLimits(roots);
     platform.autostart =
         std::make_shared<XdgAutostart>(xdgConfigHome(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
     return platform;

@@ -29,7 +29,9 @@ const json kAnswers = json::parse(R"({"cpuUsage": [[10,15,0,75,25],[[31,10.6,20.
   "memoryUsage": ["512mb","3.26gb","2.00gb","1.00gb","1.26gb",68.48,"606,682","1.7mil","1.50gb","2.0gb",26.46,42.01],
   "hasDiskSetupChanged": false, "diskUsage": [["vm",20,"4.00GB","16.00GB","/","/icons/volumes/vm.png"]],
   "hasNetworkSetupChanged": true, "network": [["eth0","Ethernet","192.0.2.1","12kb/s","3kb/s","154mb","20mb"]],
-  "temps": [], "fans": [], "isLaptop": false, "battery": ["Unknown","0","Unknown","Unknown","0","0%"]})");
+  "temps": [], "fans": [], "isLaptop": false, "battery": ["Unknown","0","Unknown","Unknown","0","0%"],
+  "limits": {"memoryLimitBytes": 2147483648, "memoryUsedBytes": 805306368, "cpuQuota": 1.5, "cpuThrottled": true,
+             "cpuUsage": 0.75, "pidsMax": 512}})");
 
 // What the page shows: "#id" the text of that element, ".class" the texts of the elements of that class,
 // "@attribute" its values (joined by "|"), and "~pattern" how often the pattern matches.
@@ -53,11 +55,13 @@ const Texts kDeskTexts{
     {".reading-name", "CPU A|GPU|Main Fan"}, {".reading-value", "45°|50°|1500rpm"}, {"~<section[^>]* hidden", "1"},
     {"~id=\"battery\"[^>]* hidden", "1"}, {".process-name", "Mail|WindowServer|kernel_task"},
     {".process-cpu", "30.0%|20.0%|10.0%"}, {".process-memory", "50.0MB|150.0MB|1.0MB"},
-    {"~id=\"module-notice\"[^>]* hidden", "0"}};
+    {"~id=\"module-notice\"[^>]* hidden", "0"}, {"~class=\"limit\" hidden", "4"}, {"#pids-max", ""}};
 // The stand-in host's figures; its icon is missing, so the drawn stand-in shows.
 const Texts kStandInTexts{{"#mem-used-percent", "68"}, {"#mem-wired", "1.26gb"}, {".volume-name", "vm"},
                           {".volume-percent", "20%"}, {"@data-loaded", "false"}, {"~no-icon", "1"},
-                          {".interface-name", "eth0"}, {".interface-in", "12kb/s"}, {"~<section[^>]* hidden", "3"}};
+                          {".interface-name", "eth0"}, {".interface-in", "12kb/s"}, {"~<section[^>]* hidden", "3"},
+                          {"#mem-limit", "768MB / 2.00GB"}, {"#cpu-limit", "1.5 CPUs · 50% used · throttled"},
+                          {"#pids-max", "max 512"}, {"~class=\"limit\" hidden", "0"}};
 
 void expectTexts(const std::string& dom, std::initializer_list<Texts> tables) {
     for (const auto& table : tables)
@@ -199,7 +203,7 @@ protected:
         bool processorKnown = false;
         for (std::size_t i = 0; i < host.posts.size(); ++i) {
             const bool processes = !processesAnswered || i - *processesAnswered >= 3;
-            std::string expected = std::string("/batch: cpuUsage load uptime processinfo memoryUsage "
+            std::string expected = std::string("/batch: cpuUsage load uptime processinfo memoryUsage limits "
                                                "hasDiskSetupChanged diskUsage hasNetworkSetupChanged network "
                                                "setShouldMonitorSMARTTemps ") +
                                    (i == 0 ? "setNeedsSMARTUpdate " : "") + "temps fans isLaptop battery" +
@@ -298,7 +302,7 @@ TEST_F(BrowserTest, SectionsSwitchedOffCostTheHostNothing) {
     load(host.url + "#hide=processes,temperatures,fans,battery", "sections-off", 240);
     ASSERT_GE(host.posts.size(), 2u);
     for (std::size_t i = 0; i < host.posts.size(); ++i)
-        EXPECT_EQ(host.posts[i], std::string("/batch: cpuUsage load uptime processinfo memoryUsage hasDiskSetupChanged "
+        EXPECT_EQ(host.posts[i], std::string("/batch: cpuUsage load uptime processinfo memoryUsage limits hasDiskSetupChanged "
                                              "diskUsage hasNetworkSetupChanged network") +
                                      (i == 0 ? " isIntel needsIntelBundle" : ""));
 }

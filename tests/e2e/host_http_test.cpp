@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <regex>
 #include <thread>
 
@@ -219,6 +221,42 @@ TEST(HostOnThisMachineTest, AnswersAgreeWithTheKernel) {
         EXPECT_TRUE(fs::exists("/sys/class/net/" + row[0].get<std::string>())) << row;
         EXPECT_EQ(row[3], "0kb/s") << "the first sample after a rebuild has no rate";
     }
+    EXPECT_EQ(host.stop(), 0) << host.stderrText();
+}
+
+// The host moved into new v1 groups of this test's own groups, with a memory limit, a processor quota and a task
+// ceiling: its limits call tells all three. Skipped where the groups cannot be made (no privilege, v2 only).
+TEST(HostOnThisMachineTest, AGroupWithLimitsShowsItsLimits) {
+    std::map<std::string, std::string> ownGroup;  // controller -> path in /proc/self/cgroup
+    std::ifstream cgroup("/proc/self/cgroup");
+    for (std::string line; std::getline(cgroup, line);) {
+        const auto first = line.find(':'), second = line.find(':', first + 1);
+        std::stringstream controllers(line.substr(first + 1, second - first - 1));
+        for (std::string name; std::getline(controllers, name, ',');) ownGroup[name] = line.substr(second + 1);
+    }
+    const std::pair<const char*, std::vector<std::pair<const char*, const char*>>> settings[] = {
+        {"memory", {{"memory.limit_in_bytes", "268435456"}}},
+        {"cpu", {{"cpu.cfs_period_us", "100000"}, {"cpu.cfs_quota_us", "50000"}}},
+        {"pids", {{"pids.max", "100"}}}};
+    std::vector<std::string> made;
+    const std::shared_ptr<void> removeGroups(nullptr, [&](void*) {
+        for (const auto& folder : made) ::rmdir(folder.c_str());
+    });
+    for (const auto& [controller, files] : settings) {
+        const std::string folder = "/sys/fs/cgroup/" + std::string(controller) + ownGroup[controller] + "/vq-limits-" +
+                                   std::to_string(::getpid());
+        if (!ownGroup.contains(controller) || ::mkdir(folder.c_str(), 0755) != 0)
+            GTEST_SKIP() << "cannot make a v1 " << controller << " group here: " << folder;
+        made.push_back(folder);
+        for (const auto& [file, value] : files) std::ofstream(folder + "/" + file) << value;
+    }
+    TempDir data;
+    Host host({std::nullopt, {}, {"XDG_DATA_HOME=" + data.path}});
+    for (const auto& folder : made) std::ofstream(folder + "/cgroup.procs") << host.pid;
+    const json limits = host.call("limits");
+    EXPECT_EQ(json({limits["memoryLimitBytes"], limits["cpuQuota"], limits["pidsMax"]}), json({268435456, 0.5, 100}))
+        << limits;
+    EXPECT_LT(limits["memoryUsedBytes"].get<double>(), 268435456.0) << limits;
     EXPECT_EQ(host.stop(), 0) << host.stderrText();
 }
 

@@ -10,6 +10,7 @@ import { settings } from "./settings-panel.js";
 import * as battery from "./sections/battery.js";
 import * as cpu from "./sections/cpu.js";
 import * as fans from "./sections/fans.js";
+import * as limits from "./sections/limits.js";
 import * as memory from "./sections/memory.js";
 import * as network from "./sections/network.js";
 import * as notice from "./sections/module-notice.js";
@@ -68,7 +69,7 @@ function processCalls() {
 let namesAsked = [];
 function processNameCalls() {
   namesAsked = processes.unnamedPids();
-  return namesAsked.flatMap((pid) => [["getPsName", [pid]], ["getAppPath", [pid, null]]]);
+  return namesAsked.flatMap((pid) => [["getPsName", [pid]], ["getAppPath", [pid, null]], ["getPsUnit", [pid]]]);
 }
 
 // The processor is asked once; whether the sensor module is missing is
@@ -87,6 +88,9 @@ function moduleCalls() {
 const sections = [
   { id: "cpu", calls: [["cpuUsage"], ["load"], ["uptime"], ["processinfo"]], render: cpu.render },
   { id: "memory", calls: [["memoryUsage"]], render: memory.render },
+  // The limits of a container or a limited slice, shown in the processor
+  // and memory sections; asked while either is on.
+  { calls: () => (isOff({ id: "cpu" }) && isOff({ id: "memory" }) ? [] : [["limits"]]), render: limits.render },
   { id: "volumes", calls: [["hasDiskSetupChanged"], ["diskUsage"]], render: volumes.render },
   { id: "network", calls: [["hasNetworkSetupChanged"], ["network"]], render: network.render },
   // The unit and the disk switch are read at each refresh, so a change

@@ -4,7 +4,7 @@ import { $, DASH, element, iconUrl, isNumber, lineText, renderRows, setNodeText 
 
 // topProcesses answers one [pid, CPU %, resident memory] per process,
 // busiest first. Names and icons are asked with getPsName and getAppPath
-// for pids the page has not named yet, and kept while the pid stays in the
+// (and getPsUnit, the service or container) for pids the page has not named yet, and kept while the pid stays in the
 // list. The host's own pid never changes, so it is asked until it is known.
 const processNames = new Map();  // pid -> {name, icon}
 let shownPids = [];
@@ -21,7 +21,8 @@ function makeProcessRow([pid]) {
   row.dataset.pid = String(pid);
   const picture = element("span", "process-icon stand-in");
   const name = element("span", "process-name", isNumber(pid) ? `pid ${pid}` : DASH);
-  row.append(picture, name, element("span", "process-self"), element("span", "process-cpu"),
+  row.append(picture, name, element("span", "process-unit"), element("span", "process-self"),
+    element("span", "process-cpu"),
     element("span", "process-memory"));
   return row;
 }
@@ -30,6 +31,7 @@ function updateProcessRow(row, [pid, cpu, memory]) {
   const known = processNames.get(pid);
   if (known) {
     setNodeText(row.querySelector(".process-name"), known.name);
+    setNodeText(row.querySelector(".process-unit"), known.unit);
     const picture = row.querySelector(".process-icon");
     if (known.icon && !picture.querySelector("img")) {
       const img = element("img");
@@ -63,11 +65,16 @@ export function render([top, ownPid]) {
   showProcesses();
 }
 
-// The answers of getPsName and getAppPath, in turn, for each of `pids`.
+// The answers of getPsName, getAppPath and getPsUnit, in turn, for each
+// of `pids`.
+export const NAME_CALLS = ["getPsName", "getAppPath", "getPsUnit"];
 export function renderNames(pids, names) {
+  const size = NAME_CALLS.length;
   pids.forEach((pid, index) => {
-    const [name, icon] = names.slice(index * 2, index * 2 + 2);
-    if (typeof name === "string") processNames.set(pid, { name, icon: iconUrl(icon) });
+    const [name, icon, unit] = names.slice(index * size, index * size + size);
+    if (typeof name === "string") {
+      processNames.set(pid, { name, icon: iconUrl(icon), unit: typeof unit === "string" ? unit : "" });
+    }
   });
   showProcesses();
 }

@@ -1,0 +1,42 @@
+#pragma once
+// The host's own control groups, found from <proc>/self/cgroup and the
+// cgroup mounts of <proc>/self/mountinfo, on the unified hierarchy (v2),
+// on v1 and on the hybrid layout of both. Each limit is the smallest one on
+// the way from the host's group up to the top of the hierarchy that this
+// mount namespace can see. Mount points under /sys are read under the sys
+// root, so that tests run on fixture trees.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/linux/common/roots.h"
+#include "platform/resource_limits.h"
+
+namespace vq::linux_platform {
+
+class LinuxResourceLimits : public ResourceLimits {
+public:
+    // `now` answers seconds on a steady clock.
+    explicit LinuxResourceLimits(Roots roots, std::function<double()> now = {});
+    ResourceLimitSample sample() override;
+    std::string unitOf(std::int32_t pid) override;
+
+private:
+    Roots roots_;
+    std::function<double()> now_;
+    // The group a counter was read in, its value and when: throttling and
+    // usage are told from the change since the previous sample.
+    struct Previous {
+        std::string group;
+        std::uint64_t value = 0;
+        double at = 0;
+    };
+    std::optional<Previous> throttles_, usage_;
+};
+
+std::shared_ptr<ResourceLimits> makeLinuxResourceLimits(const Roots& roots);
+
+}  // namespace vq::linux_platform
