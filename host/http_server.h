@@ -13,7 +13,7 @@
 #include "host/glib_handles.h"
 #include "host/host_window.h"
 #include "host/request_guard.h"
-#include "platform/linux/roots.h"
+#include "platform/linux/common/roots.h"
 
 namespace vq::host {
 

@@ -14,7 +14,7 @@
 #include "host/glib_handles.h"
 #include "host/request_guard.h"
 #include "host/web_config.h"
-#include "platform/linux/roots.h"
+#include "platform/linux/common/roots.h"
 
 namespace vq::host {
 

@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "metrics/node_families.h"
-#include "platform/linux/file_reading.h"
+#include "platform/linux/common/file_reading.h"
 
 #ifndef VELQUETTE_VERSION
 #error "VELQUETTE_VERSION must name the version being built"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/linux/roots.h"
+#include "platform/linux/common/roots.h"
 
 namespace vq::metrics {
 

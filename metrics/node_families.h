@@ -14,7 +14,7 @@
 #include "platform/linux/metrics/power_supply_metrics.h"
 #include "platform/linux/metrics/proc_metrics.h"
 #include "platform/linux/metrics/system_metrics.h"
-#include "platform/linux/proc_stat.h"
+#include "platform/linux/processor/proc_stat.h"
 
 namespace vq::metrics {
 

@@ -6,8 +6,8 @@
 #include <array>
 #include <set>
 
-#include "platform/linux/file_reading.h"
-#include "platform/linux/mountinfo.h"
+#include "platform/linux/common/file_reading.h"
+#include "platform/linux/storage/mountinfo.h"
 
 namespace vq::linux_platform::metrics {
 

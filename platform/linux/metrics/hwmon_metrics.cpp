@@ -6,7 +6,7 @@
 #include <array>
 #include <filesystem>
 
-#include "platform/linux/file_reading.h"
+#include "platform/linux/common/file_reading.h"
 
 namespace vq::linux_platform::metrics {
 namespace {

@@ -6,8 +6,8 @@
 
 #include <cstddef>
 
-#include "platform/linux/file_reading.h"
-#include "platform/linux/text_fields.h"
+#include "platform/linux/common/file_reading.h"
+#include "platform/linux/common/text_fields.h"
 
 namespace vq::linux_platform::metrics {
 namespace {

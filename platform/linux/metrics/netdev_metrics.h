@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/rtnetlink.h"
+#include "platform/linux/netlink/rtnetlink.h"
 
 namespace vq::linux_platform::metrics {
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "platform/linux/file_reading.h"
+#include "platform/linux/common/file_reading.h"
 
 namespace vq::linux_platform::metrics {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "platform/linux/text_fields.h"
+#include "platform/linux/common/text_fields.h"
 
 namespace vq::linux_platform::metrics {
 namespace {

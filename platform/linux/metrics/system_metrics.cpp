@@ -4,9 +4,9 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "platform/linux/file_reading.h"
-#include "platform/linux/linux_smart_drives.h"
-#include "platform/linux/mountinfo.h"
+#include "platform/linux/common/file_reading.h"
+#include "platform/linux/drives/linux_smart_drives.h"
+#include "platform/linux/storage/mountinfo.h"
 
 namespace vq::linux_platform::metrics {
 

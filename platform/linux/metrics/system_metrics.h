@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/linux/roots.h"
+#include "platform/linux/common/roots.h"
 
 namespace vq::linux_platform::metrics {
 
