@@ -1,5 +1,6 @@
 // The text-format writer, the parsers of the /metrics readers, and the
-// families they make, on table cases and fixture trees.
+// families they make, on table cases. The readers meet fixture trees beside
+// node_exporter in prometheus_test.cpp.
 
 #include <gtest/gtest.h>
 #include <linux/if_link.h>
@@ -138,20 +139,6 @@ TEST(Families, NameUnitsAndLabelsAsNodeExporter) {
     const auto power = powerSupplyFamilies({{"BAT0", {{"energy_now", "45000000"}, {"status", "Charging"}, {"health", ""}}}});
     EXPECT_EQ(power[3].samples[0].value, 45);
     EXPECT_EQ(power.back().samples[0].labels, (Labels{{"power_supply", "BAT0"}, {"status", "Charging"}}));
-}
-
-TEST(Readers, ReadHwmonAndPowerSupplyFixtureTrees) {
-    const auto chips = lm::readHwmonChips(VELQUETTE_FIXTURES "/linux/hwmon-amd-desktop");
-    ASSERT_TRUE(chips);
-    std::set<std::string> labels;
-    for (const auto& chip : *chips) labels.insert(chip.label);
-    EXPECT_TRUE(labels.contains("platform_nct6775_656"));
-    EXPECT_TRUE(labels.contains("pci0000:00_0000:00:18_3"));
-    const auto supplies = lm::readPowerSupplyClass(VELQUETTE_FIXTURES "/linux/power-dell-energy");
-    ASSERT_TRUE(supplies);
-    ASSERT_EQ(supplies->size(), 2u);
-    EXPECT_EQ(supplies->at(0).attributes.at("online"), "0");
-    EXPECT_FALSE(lm::readHwmonChips("/nonexistent"));
 }
 
 }  // namespace
