@@ -10,6 +10,7 @@
 #include "host/call_protocol.h"
 #include "host/icon_urls.h"
 #include "host/static_files.h"
+#include "metrics/node_collector.h"
 
 namespace vq::host {
 namespace {
@@ -65,8 +66,18 @@ std::string urlHost(GInetAddress* address) {
 
 }  // namespace
 
+// Read afresh from the machine for every request, beside the plug-in object
+// rather than through it, so that a scrape clears no miner's change flag.
+void serveMetrics(SoupServerMessage* msg, const linux_platform::Roots& roots) {
+    const std::string text = metrics::scrapeNodeMetrics(roots);
+    addCommonHeaders(msg);
+    soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Cache-Control", "no-store");
+    soup_server_message_set_status(msg, 200, nullptr);
+    soup_server_message_set_response(msg, metrics::kExpositionContentType, SOUP_MEMORY_COPY, text.data(), text.size());
+}
+
 HttpServer::HttpServer(const ServerConfig& config, HostWindow& window)
-    : window_(window), webRoot_(config.webRoot) {
+    : window_(window), webRoot_(config.webRoot), roots_(linux_platform::Roots::fromEnvironment()) {
     GObjectPtr<GInetAddress> address(g_inet_address_new_from_string(config.listenAddress.c_str()));
     if (!address) throw ListenError("cannot listen on \"" + config.listenAddress + "\": not an IP address");
 
@@ -207,6 +218,9 @@ void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path
         break;
     case Route::Icon:
         server.serveIcon(msg, path);
+        break;
+    case Route::Metrics:
+        serveMetrics(msg, server.roots_);
         break;
     case Route::Call:
     case Route::Batch:

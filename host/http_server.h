@@ -13,6 +13,7 @@
 #include "host/glib_handles.h"
 #include "host/host_window.h"
 #include "host/request_guard.h"
+#include "platform/linux/common/roots.h"
 
 namespace vq::host {
 
@@ -25,6 +26,9 @@ struct ServerConfig {
     std::uint16_t port = 8765;                 // 0 picks a free port
     std::string webRoot;
 };
+
+// Answers a GET of /metrics: the machine's figures in Prometheus' text format.
+void serveMetrics(SoupServerMessage* msg, const linux_platform::Roots& roots);
 
 class HttpServer {
 public:
@@ -52,6 +56,7 @@ private:
 
     HostWindow& window_;
     std::string webRoot_;
+    linux_platform::Roots roots_;
     ServerAuthority authority_;
     std::string url_;
     GObjectPtr<SoupServer> server_;

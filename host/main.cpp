@@ -12,6 +12,7 @@
 
 #include "host/glib_handles.h"
 #include "host/host_session.h"
+#include "host/metrics_listener.h"
 #include "host/options.h"
 #include "platform/linux/common/unique_fd.h"
 #include "platform/linux/desktop/installed_data.h"
@@ -50,6 +51,27 @@ int main(int argc, char** argv) {
         std::fwrite(vq::host::kUsage.data(), 1, vq::host::kUsage.size(), stdout);
         return 0;
     }
+    std::optional<vq::host::MetricsListenConfig> metricsConfig;
+    if (options.metricsListen) {
+        auto address = vq::host::parseListenAddress(*options.metricsListen);
+        if (!address) {
+            std::fprintf(stderr, "velquette: --metrics-listen needs ADDR:PORT, not \"%s\"\n", options.metricsListen->c_str());
+            return 2;
+        }
+        metricsConfig.emplace(vq::host::MetricsListenConfig{address->first, address->second, {}, options.metricsInsecure});
+        if (options.webConfig) {
+            auto web = vq::host::readWebConfig(*options.webConfig);
+            if (auto* reason = std::get_if<std::string>(&web)) {
+                std::fprintf(stderr, "velquette: %s\n", reason->c_str());
+                return 2;
+            }
+            metricsConfig->web = std::get<vq::host::WebConfig>(web);
+        }
+        if (auto reason = vq::host::refuseUnsafeListener(*metricsConfig)) {
+            std::fprintf(stderr, "velquette: %s\n", reason->c_str());
+            return 2;
+        }
+    }
     // A reader that went away must not kill the host mid-answer.
     std::signal(SIGPIPE, SIG_IGN);
     // The plug-in's SMC layer writes its diagnostics to standard output
@@ -64,6 +86,18 @@ int main(int argc, char** argv) {
     // the loop and the context.
     vq::host::ThreadDefaultContext context;
     vq::host::MainLoopPtr loop(g_main_loop_new(context.get(), FALSE));
+    // Before the plug-in object, whose start-up diagnostics would follow a
+    // refusal here.
+    std::optional<vq::host::MetricsListener> metricsListener;
+    if (metricsConfig) {
+        try {
+            metricsListener.emplace(std::move(*metricsConfig));
+        } catch (const vq::host::ListenError& e) {
+            std::fprintf(stderr, "velquette: %s\n", e.what());
+            return 1;
+        }
+    }
+
     std::optional<vq::host::HostSession> session;
     try {
         session.emplace(options.server);
@@ -79,6 +113,7 @@ int main(int argc, char** argv) {
 
     g_main_loop_run(loop.get());
 
+    metricsListener.reset();
     session.reset();
     vq::host::drainPendingSources(context.get());
     return 0;

@@ -25,8 +25,13 @@ std::variant<HostOptions, std::string> parseHostOptions(std::span<const std::str
             options.showHelp = true;
             continue;
         }
+        if (arg == "--metrics-insecure") {
+            options.metricsInsecure = true;
+            continue;
+        }
         std::string_view name = arg.substr(0, arg.find('='));
-        if (name != "--port" && name != "--listen" && name != "--web-root")
+        if (name != "--port" && name != "--listen" && name != "--web-root" && name != "--metrics-listen" &&
+            name != "--web-config")
             return "unknown option \"" + std::string(arg) + "\"";
 
         std::string_view value;
@@ -46,10 +51,16 @@ std::variant<HostOptions, std::string> parseHostOptions(std::span<const std::str
             return std::string(name) + " needs a value";
         } else if (name == "--listen") {
             options.server.listenAddress = value;
+        } else if (name == "--metrics-listen") {
+            options.metricsListen = std::string(value);
+        } else if (name == "--web-config") {
+            options.webConfig = std::string(value);
         } else {
             options.server.webRoot = value;
         }
     }
+    if ((options.webConfig || options.metricsInsecure) && !options.metricsListen)
+        return std::string("--web-config and --metrics-insecure apply to --metrics-listen, which is not given");
     return options;
 }
 

@@ -82,6 +82,7 @@ Route routeForPath(std::string_view path) {
     if (path == "/call") return Route::Call;
     if (path == "/batch") return Route::Batch;
     if (path.starts_with("/icons/")) return Route::Icon;
+    if (path == "/metrics") return Route::Metrics;
     return Route::File;
 }
 

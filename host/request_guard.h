@@ -45,8 +45,9 @@ bool isAllowedOrigin(std::string_view origin, const ServerAuthority& authority);
 bool isJsonContentType(std::string_view contentType);
 
 // Calls are POSTed to /call and /batch; paths under /icons/ name files of
-// the icon caches (icon_urls.h); everything else is a file of the page.
-enum class Route { Call, Batch, Icon, File };
+// the icon caches (icon_urls.h); /metrics is the Prometheus page; everything
+// else is a file of the page.
+enum class Route { Call, Batch, Icon, Metrics, File };
 Route routeForPath(std::string_view path);
 inline bool isCallRoute(Route route) { return route == Route::Call || route == Route::Batch; }
 

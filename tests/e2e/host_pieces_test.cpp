@@ -164,6 +164,7 @@ TEST(RequestGuardTest, RoutesByPath) {
         {"/call", Route::Call},   {"/batch", Route::Batch}, {"/icons/volumes/a.png", Route::Icon},
         {"/icons/", Route::Icon}, {"/icons", Route::File},  {"/iconsx/a.png", Route::File},
         {"/call/", Route::File},  {"/", Route::File},       {"/js/widget.js", Route::File},
+        {"/metrics", Route::Metrics}, {"/metrics/", Route::File},
     };
     for (const auto& [path, route] : cases) EXPECT_EQ(routeForPath(path), route) << path;
 }

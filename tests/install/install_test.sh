@@ -23,4 +23,6 @@ for file in "$prefix"/share/applications/*.desktop; do
   exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$file")
   [ -x "$prefix/bin/$exec_name" ] || { echo "$file starts $exec_name, which is not installed"; exit 1; }
 done
+unit="$prefix/lib/systemd/user/velquette.service"
+grep -qx "ExecStart=$prefix/bin/velquette" "$unit" || { echo "$unit does not start the installed host"; exit 1; }
 echo "installed tree works"

@@ -1,0 +1,17 @@
+#pragma once
+// One scrape: every reading of the /metrics page made afresh from the
+// machine's roots and written in the text format. It keeps no state between
+// scrapes and shares none with the plug-in object, so a scrape changes
+// nothing the page sees.
+
+#include <string>
+
+#include "platform/linux/common/roots.h"
+
+namespace vq::metrics {
+
+constexpr const char* kExpositionContentType = "text/plain; version=0.0.4; charset=utf-8";
+
+std::string scrapeNodeMetrics(const linux_platform::Roots& roots);
+
+}  // namespace vq::metrics

@@ -1,0 +1,44 @@
+#pragma once
+// Sizes of the mounted file systems for node_filesystem_*, with the mounts
+// that Debian's node_exporter leaves out by default left out here too.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vq::linux_platform::metrics {
+
+// Mount points under /dev, /proc, /run, /sys, /mnt, /media, containers'
+// storage; kernel and memory file system types (proc, sysfs, cgroup, overlay,
+// squashfs, …).
+bool isExcludedMountPoint(std::string_view mountPoint);
+bool isExcludedFileSystemType(std::string_view fsType);
+
+struct FileSystemSpace {
+    std::uint64_t sizeBytes = 0;
+    std::uint64_t freeBytes = 0;   // including the blocks kept for root
+    std::uint64_t availBytes = 0;  // what an ordinary user may still write
+};
+
+struct FileSystemUsage {
+    std::string device;  // the mount's source: "/dev/sda2", "tmpfs"
+    std::string fsType;
+    std::string mountPoint;
+    FileSystemSpace space;
+};
+
+// statfs() of a mount point; nullopt when it fails.
+using SpaceOfMountPoint = std::function<std::optional<FileSystemSpace>(const std::string&)>;
+std::optional<FileSystemSpace> statfsSpace(const std::string& mountPoint);
+
+// The mounts of <proc>/self/mountinfo that are not excluded and whose space
+// can be read, one per mount point: where a mount point was mounted over,
+// the top mount is the one statfs sees and the one kept. nullopt when
+// mountinfo cannot be read.
+std::optional<std::vector<FileSystemUsage>> readFileSystems(const std::string& procRoot,
+                                                            const SpaceOfMountPoint& spaceOf = statfsSpace);
+
+}  // namespace vq::linux_platform::metrics

@@ -1,0 +1,55 @@
+#include "platform/linux/metrics/proc_metrics.h"
+
+#include <charconv>
+
+#include "platform/linux/common/text_fields.h"
+
+namespace vq::linux_platform::metrics {
+namespace {
+
+std::optional<double> parseDouble(std::string_view field) {
+    double value = 0;
+    auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+    if (field.empty() || error != std::errc{} || end != field.data() + field.size()) return std::nullopt;
+    return value;
+}
+
+bool isReportedVmstatCounter(std::string_view name) {
+    return name.starts_with("oom_kill") || name.starts_with("pgpg") || name.starts_with("pswp") ||
+           (name.starts_with("pg") && name.find("fault") != std::string_view::npos);
+}
+
+}  // namespace
+
+std::vector<MeminfoField> parseMeminfoFields(std::string_view text) {
+    std::vector<MeminfoField> fields;
+    while (!text.empty()) {
+        const auto parts = splitFields(takeLine(text));
+        if (parts.size() < 2 || parts.size() > 3 || !parts[0].ends_with(':') || parts[0].size() < 2) continue;
+        if (parts.size() == 3 && parts[2] != "kB") continue;
+        const auto value = parseInteger<std::uint64_t>(parts[1]);
+        if (!value) continue;
+        fields.push_back({std::string(parts[0].substr(0, parts[0].size() - 1)), *value, parts.size() == 3});
+    }
+    return fields;
+}
+
+std::vector<VmstatCounter> parseVmstatCounters(std::string_view text) {
+    std::vector<VmstatCounter> counters;
+    while (!text.empty()) {
+        const auto parts = splitFields(takeLine(text));
+        if (parts.size() != 2 || !isReportedVmstatCounter(parts[0])) continue;
+        if (const auto value = parseInteger<std::uint64_t>(parts[1])) counters.push_back({std::string(parts[0]), *value});
+    }
+    return counters;
+}
+
+std::optional<LoadAverages> parseLoadavg(std::string_view text) {
+    const auto parts = splitFields(takeLine(text));
+    if (parts.size() < 3) return std::nullopt;
+    const auto one = parseDouble(parts[0]), five = parseDouble(parts[1]), fifteen = parseDouble(parts[2]);
+    if (!one || !five || !fifteen) return std::nullopt;
+    return LoadAverages{*one, *five, *fifteen};
+}
+
+}  // namespace vq::linux_platform::metrics

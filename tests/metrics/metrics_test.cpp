@@ -1,0 +1,145 @@
+// The text-format writer, the parsers of the /metrics readers, and the
+// families they make, on table cases. The readers meet fixture trees beside
+// node_exporter in prometheus_test.cpp.
+
+#include <gtest/gtest.h>
+#include <linux/if_link.h>
+#include <linux/rtnetlink.h>
+
+#include <cmath>
+
+#include "exposition_check.h"
+#include "metrics/exposition.h"
+#include "metrics/node_families.h"
+
+namespace vq::metrics {
+namespace {
+
+namespace lm = linux_platform::metrics;
+
+TEST(Exposition, EscapesLabelValuesAndHelpAndSpellsValuesAsPrometheusReadsThem) {
+    const std::vector<std::pair<std::string, std::string>> labels = {
+        {"plain", "plain"}, {R"(a"b)", R"(a\"b)"}, {R"(a\b)", R"(a\\b)"}, {"a\nb", R"(a\nb)"},
+        {"caf\xc3\xa9", "caf\xc3\xa9"}, {"bad\xff\xfe!", "bad\xef\xbf\xbd!"}, {"\xed\xa0\x80", "\xef\xbf\xbd"}};
+    for (const auto& [raw, escaped] : labels) EXPECT_EQ(escapeLabelValue(raw), escaped) << raw;
+    EXPECT_EQ(escapeHelp("a \"b\" \\ c\nd"), R"(a "b" \\ c\nd)");
+
+    const std::vector<std::pair<double, std::string>> values = {{0, "0"}, {0.5, "0.5"}, {123456789012, "123456789012"},
+        {1e21, "1e+21"}, {INFINITY, "+Inf"}, {-INFINITY, "-Inf"}, {NAN, "NaN"}};
+    for (const auto& [value, text] : values) EXPECT_EQ(formatValue(value), text);
+}
+
+TEST(Exposition, MergesFamiliesIntoOneGroupAndDropsRepeatedOrInvalidSeries) {
+    ExpositionBuilder builder;
+    builder.add({"a_total", "A.", MetricType::Counter, {{{{"x", "1"}, {"y", "2"}}, 1}}});
+    builder.add({"b", "B.", MetricType::Gauge, {{{}, 2}}});
+    builder.add({"a_total", "A.", MetricType::Counter, {{{{"y", "2"}, {"x", "1"}}, 9}, {{{"x", "3"}}, 3}}});
+    builder.add({"bad-name", "", MetricType::Gauge, {{{}, 1}}});
+    builder.add({"c", "", MetricType::Gauge, {{{{"__reserved", "1"}}, 1}, {{{"z", "1"}, {"z", "2"}}, 1}}});
+    builder.add({"empty", "", MetricType::Gauge, {}});
+    EXPECT_EQ(builder.rejectedSamples(), 4u);
+    EXPECT_EQ(builder.text(),
+              "# HELP a_total A.\n# TYPE a_total counter\na_total{x=\"1\",y=\"2\"} 1\na_total{x=\"3\"} 3\n"
+              "# HELP b B.\n# TYPE b gauge\nb 2\n");
+}
+
+TEST(ProcParsers, ReadMeminfoVmstatAndLoadavgLines) {
+    const auto meminfo = lm::parseMeminfoFields(
+        "MemTotal:       16318480 kB\nActive(anon):     12 kB\nHugePages_Total:       2\nBroken: x kB\nOdd: 1 MB\n");
+    ASSERT_EQ(meminfo.size(), 3u);
+    EXPECT_EQ(meminfo[0].key, "MemTotal");
+    EXPECT_TRUE(meminfo[1].inKiB);
+    EXPECT_FALSE(meminfo[2].inKiB);
+
+    const auto vmstat = lm::parseVmstatCounters("nr_free_pages 5\npgpgin 7\npswpout 8\npgmajfault 9\noom_kill 1\npgfree 3\n");
+    std::vector<std::string> names;
+    for (const auto& counter : vmstat) names.push_back(counter.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"pgpgin", "pswpout", "pgmajfault", "oom_kill"}));
+
+    const auto load = lm::parseLoadavg("0.52 1.25 2.00 1/345 6789\n");
+    ASSERT_TRUE(load);
+    EXPECT_DOUBLE_EQ(load->fifteen, 2.0);
+    EXPECT_FALSE(lm::parseLoadavg("0.52 x 2.00\n"));
+}
+
+TEST(NetdevParsers, ReadProcNetDevAndNetlinkStatsWithProcNetDevMeanings) {
+    const auto devices = lm::parseNetDevCounters(
+        "Inter-|   Receive\n face |bytes\n  eth0: 100 2 3 4 0 0 0 0 200 5 6 7 0 0 0 0\n  bad: 1 2\n");
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0], (lm::NetDevice{"eth0", {100, 2, 3, 4}, {200, 5, 6, 7}}));
+
+    rtnl_link_stats64 stats{};
+    stats.rx_bytes = 100, stats.rx_packets = 2, stats.rx_errors = 3, stats.rx_dropped = 4, stats.rx_missed_errors = 10;
+    stats.tx_bytes = 200, stats.tx_packets = 5, stats.tx_errors = 6, stats.tx_dropped = 7;
+    auto bytes = linux_platform::NetlinkMessageBuilder(RTM_NEWLINK, 0, 1)
+                     .append(ifinfomsg{})
+                     .stringAttribute(IFLA_IFNAME, "wlan0")
+                     .attribute(IFLA_STATS64, stats)
+                     .bytes();
+    const auto link = lm::parseLinkCounters(linux_platform::NetlinkBytes(bytes).subspan(sizeof(nlmsghdr)));
+    ASSERT_TRUE(link);
+    EXPECT_EQ(*link, (lm::NetDevice{"wlan0", {100, 2, 3, 14}, {200, 5, 6, 7}}));
+}
+
+TEST(HwmonNaming, FormsChipLabelsAndSensorNamesAsNodeExporterDoes) {
+    const std::vector<std::tuple<std::optional<std::string_view>, std::optional<std::string_view>, std::string>> chips = {
+        {"/sys/devices/platform/coretemp.0", "coretemp\n", "platform_coretemp_0"},
+        {"/sys/devices/pci0000:00/0000:00:18.3", "k10temp\n", "pci0000:00_0000:00:18_3"},
+        {"/sys/devices/virtual/thermal/Thermal-Zone0/", std::nullopt, "thermal_thermal_zone0"},
+        {"/sys/devices/platform/---", "acpitz\n", "acpitz"},
+        {std::nullopt, "  My Chip!\n", "my_chip"},
+        {std::nullopt, std::nullopt, ""}};
+    for (const auto& [device, name, label] : chips) EXPECT_EQ(lm::hwmonChipLabel(device, name), label) << label;
+
+    const std::vector<std::pair<std::string, std::string>> files = {{"temp1_input", "temp/1/input"},
+        {"fan12_label", "fan/12/label"}, {"temp01_max", "temp/1/max"}, {"pwm1", "pwm/1/"},
+        {"beep_enable", "beep_enable/0/"}, {"power1_average_interval", "power/1/average_interval"},
+        {"temp1x", "-"}, {"name", "-"}, {"uevent", "-"}, {"temp_input", "-"}};
+    for (const auto& [file, parts] : files) {
+        const auto parsed = lm::parseSensorFileName(file);
+        EXPECT_EQ(parsed ? parsed->type + "/" + parsed->number + "/" + parsed->property : "-", parts) << file;
+    }
+}
+
+TEST(FileSystems, LeaveOutTheMountsAndTypesDebiansNodeExporterLeavesOut) {
+    for (auto point : {"/dev", "/dev/shm", "/proc", "/run/user/1000", "/sys/fs/cgroup", "/media/usb", "/mnt",
+                       "/var/lib/docker/overlay2/x"})
+        EXPECT_TRUE(lm::isExcludedMountPoint(point)) << point;
+    for (auto point : {"/", "/home", "/devices", "/running", "/var/lib/docker", "/boot/efi"})
+        EXPECT_FALSE(lm::isExcludedMountPoint(point)) << point;
+    for (auto type : {"proc", "cgroup2", "overlay", "squashfs", "tracefs"}) EXPECT_TRUE(lm::isExcludedFileSystemType(type));
+    for (auto type : {"ext4", "btrfs", "vfat", "tmpfs", "nfs4"}) EXPECT_FALSE(lm::isExcludedFileSystemType(type));
+}
+
+TEST(Families, NameUnitsAndLabelsAsNodeExporter) {
+    const auto memory = memoryFamilies({{"Active(anon)", 2, true}, {"HugePages_Total", 3, false}});
+    ASSERT_EQ(memory.size(), 2u);
+    EXPECT_EQ(memory[0].name, "node_memory_Active_anon_bytes");
+    EXPECT_EQ(memory[0].samples[0].value, 2048);
+    EXPECT_EQ(memory[1].name, "node_memory_HugePages_Total");
+
+    linux_platform::CpuLine cpu{3, {}};
+    cpu.ticks[linux_platform::kSteal] = 250;
+    const auto cpus = cpuFamilies({cpu}, 100);
+    ASSERT_EQ(cpus[0].samples.size(), 8u);
+    EXPECT_EQ(cpus[0].samples[7].labels, (Labels{{"cpu", "3"}, {"mode", "steal"}}));
+    EXPECT_EQ(cpus[0].samples[7].value, 2.5);
+
+    lm::HwmonChip chip{"platform_x", std::nullopt,
+                       {{"temp1", {{"input", "41500"}, {"label", "Tdie"}}}, {"temp2", {{"", "30000"}, {"input", "1"}}},
+                        {"temp3", {{"input", "n/a"}}}, {"fan1", {{"input", "900"}}}, {"in0", {{"input", "1"}}}}};
+    const auto hwmon = hwmonFamilies({chip});
+    EXPECT_TRUE(hwmon[0].samples.empty());  // no chip name without a name file
+    ASSERT_EQ(hwmon[1].samples.size(), 1u);
+    ASSERT_EQ(hwmon[2].samples.size(), 2u);
+    EXPECT_EQ(hwmon[2].samples[0].value, 41.5);
+    EXPECT_EQ(hwmon[2].samples[1].value, 30);
+    EXPECT_EQ(hwmon[3].samples.size(), 1u);
+
+    const auto power = powerSupplyFamilies({{"BAT0", {{"energy_now", "45000000"}, {"status", "Charging"}, {"health", ""}}}});
+    EXPECT_EQ(power[3].samples[0].value, 45);
+    EXPECT_EQ(power.back().samples[0].labels, (Labels{{"power_supply", "BAT0"}, {"status", "Charging"}}));
+}
+
+}  // namespace
+}  // namespace vq::metrics
