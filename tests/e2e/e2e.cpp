@@ -128,8 +128,9 @@ Response Host::raw(const std::string& bytes) const {
 }
 
 std::tuple<int, std::string, std::string> runHost(const Launch& launch) {
+    TempDir home;
     g_autoptr(GSubprocess) process =
-        spawn(launch, GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_PIPE));
+        spawn(withHome(launch, home.path), GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_PIPE));
     g_autofree char* out = nullptr;
     g_autofree char* err = nullptr;
     g_subprocess_communicate_utf8(process, nullptr, nullptr, &out, &err, nullptr);
