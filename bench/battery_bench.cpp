@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/power_supply.h"
+#include "platform/linux/power/power_supply.h"
 
 namespace {
 

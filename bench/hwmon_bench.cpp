@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/file_reading.h"
-#include "platform/linux/hwmon_names.h"
-#include "platform/linux/hwmon_sensors.h"
-#include "platform/linux/unique_fd.h"
+#include "platform/linux/common/file_reading.h"
+#include "platform/linux/common/unique_fd.h"
+#include "platform/linux/sensors/hwmon_names.h"
+#include "platform/linux/sensors/hwmon_sensors.h"
 
 namespace {
 

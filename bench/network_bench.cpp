@@ -10,10 +10,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/linux/linux_dynamic_store.h"
-#include "platform/linux/linux_interface_counters.h"
-#include "platform/linux/net_dev.h"
-#include "platform/linux/rtnetlink.h"
+#include "platform/linux/netlink/rtnetlink.h"
+#include "platform/linux/network/linux_dynamic_store.h"
+#include "platform/linux/network/linux_interface_counters.h"
+#include "platform/linux/network/net_dev.h"
 
 namespace {
 

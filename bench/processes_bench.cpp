@@ -13,8 +13,8 @@
 #include <string>
 
 #include "bridge/top_processes.h"
-#include "platform/linux/linux_processes.h"
-#include "platform/linux/unique_fd.h"
+#include "platform/linux/common/unique_fd.h"
+#include "platform/linux/processes/linux_processes.h"
 
 namespace {
 

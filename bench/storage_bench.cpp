@@ -6,13 +6,13 @@
 
 #include "miners/VQTDataMinerDisks.h"
 #include "miners/VQTDataMinerMemory.h"
-#include "platform/linux/file_reading.h"
+#include "platform/linux/common/file_reading.h"
 #include "platform/platform.h"
-#include "platform/linux/linux_storage.h"
-#include "platform/linux/linux_volumes.h"
-#include "platform/linux/meminfo.h"
-#include "platform/linux/mountinfo.h"
-#include "platform/linux/vmstat.h"
+#include "platform/linux/storage/linux_storage.h"
+#include "platform/linux/storage/linux_volumes.h"
+#include "platform/linux/memory/meminfo.h"
+#include "platform/linux/storage/mountinfo.h"
+#include "platform/linux/memory/vmstat.h"
 
 namespace {
 

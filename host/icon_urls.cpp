@@ -8,7 +8,7 @@
 #include <cerrno>
 
 #include "bridge/Velquette.h"
-#include "platform/linux/unique_fd.h"
+#include "platform/linux/common/unique_fd.h"
 
 namespace vq::host {
 namespace {

@@ -10,7 +10,7 @@
 #include <memory>
 #include <utility>
 
-#include "platform/linux/unique_fd.h"
+#include "platform/linux/common/unique_fd.h"
 
 namespace vq::host {
 namespace {

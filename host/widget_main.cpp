@@ -20,8 +20,8 @@
 
 #include "host/host_session.h"
 #include "host/options.h"
-#include "platform/linux/installed_data.h"
-#include "platform/linux/unique_fd.h"
+#include "platform/linux/common/unique_fd.h"
+#include "platform/linux/desktop/installed_data.h"
 
 #ifndef VELQUETTE_WEB_DIR
 #error "VELQUETTE_WEB_DIR must name the directory of the widget page"

@@ -18,7 +18,7 @@
 #include "installer/linux/gio_desktop.h"
 #include "installer/linux/soup_downloader.h"
 #include "platform/platform.h"
-#include "platform/linux/installed_data.h"
+#include "platform/linux/desktop/installed_data.h"
 
 namespace {
 

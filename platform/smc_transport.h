@@ -5,7 +5,7 @@
 //
 // Three implementations answer it: a simulated SMC loaded from the machine
 // file (platform/sim/sim_smc.h), the Linux applesmc driver's sysfs files
-// (platform/linux/applesmc_transport.h) and "no SMC" for every other machine.
+// (platform/linux/sensors/applesmc_transport.h) and "no SMC" for every other machine.
 // The SMC function module reaches whichever one the process chose through
 // processSmcTransport().
 

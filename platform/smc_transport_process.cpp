@@ -8,9 +8,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/linux/applesmc_attributes.h"
-#include "platform/linux/applesmc_transport.h"
-#include "platform/linux/roots.h"
+#include "platform/linux/common/roots.h"
+#include "platform/linux/sensors/applesmc_attributes.h"
+#include "platform/linux/sensors/applesmc_transport.h"
 #include "platform/sim/sim_smc.h"
 #include "platform/smc_transport.h"
 

@@ -13,11 +13,11 @@
 #include <utility>
 #include <stdexcept>
 
-#include "platform/linux/dbus_notification_center.h"
-#include "platform/linux/posix_file_system.h"
-#include "platform/linux/sensor_module_loader.h"
-#include "platform/linux/volume_icons.h"
-#include "platform/linux/xdg_autostart.h"
+#include "platform/linux/common/posix_file_system.h"
+#include "platform/linux/desktop/dbus_notification_center.h"
+#include "platform/linux/desktop/xdg_autostart.h"
+#include "platform/linux/sensors/sensor_module_loader.h"
+#include "platform/linux/storage/volume_icons.h"
 
 namespace vq {
 namespace {

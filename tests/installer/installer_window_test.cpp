@@ -9,7 +9,7 @@
 #include "installer/linux/archive_unpacker.h"
 #include "installer/linux/gio_desktop.h"
 #include "installer/linux/soup_downloader.h"
-#include "platform/linux/posix_file_system.h"
+#include "platform/linux/common/posix_file_system.h"
 
 namespace vq::installer {
 namespace {

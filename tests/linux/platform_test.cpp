@@ -9,12 +9,12 @@
 #include <fstream>
 
 #include "miners/VQTDataMinerCPU.h"
-#include "platform/linux/dbus_notification_center.h"
-#include "platform/linux/linux_machine_info.h"
-#include "platform/linux/linux_processor_stats.h"
-#include "platform/linux/mountinfo_notifier.h"
-#include "platform/linux/posix_file_system.h"
-#include "platform/linux/proc_stat.h"
+#include "platform/linux/common/posix_file_system.h"
+#include "platform/linux/desktop/dbus_notification_center.h"
+#include "platform/linux/processor/linux_machine_info.h"
+#include "platform/linux/processor/linux_processor_stats.h"
+#include "platform/linux/processor/proc_stat.h"
+#include "platform/linux/storage/mountinfo_notifier.h"
 
 namespace vq::linux_platform {
 namespace {

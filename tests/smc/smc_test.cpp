@@ -5,8 +5,8 @@
 #include <map>
 
 #include "miners/PQLSort.h"
-#include "platform/linux/applesmc_attributes.h"
-#include "platform/linux/applesmc_transport.h"
+#include "platform/linux/sensors/applesmc_attributes.h"
+#include "platform/linux/sensors/applesmc_transport.h"
 #include "platform/sim/sim_smc.h"
 #include "sensors/VelquorIntelControllerParquell.h"
 #include "smc/smc.h"
