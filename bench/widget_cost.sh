@@ -24,7 +24,8 @@ pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   tmux -L "$socket" kill-server 2>/dev/null || true
-  rm -rf "$scratch"
+  sleep 1
+  rm -rf "$scratch" 2>/dev/null || true
 }
 trap cleanup EXIT
 
@@ -94,5 +95,5 @@ peer() {
 if command -v btop >/dev/null; then peer btop btop "btop $(btop --version | awk '{print $NF}'), \`update_ms = 1000\`, in tmux"
 else echo "| btop | not installed |"; fi
 if command -v glances >/dev/null; then
-  peer glances "glances -t 1" "glances $(glances -V 2>/dev/null | awk 'NR == 1 {print $NF}' | tr -d v), \`-t 1\`, in tmux"
+  peer glances "glances -t 1" "glances $(glances -V 2>/dev/null | awk 'NR == 1 {print $2}' | tr -d v), \`-t 1\`, in tmux"
 else echo "| glances | not installed |"; fi
