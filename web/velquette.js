@@ -19,6 +19,8 @@
     "topProcesses",
     // And for the page's settings.
     "isAutostartEnabled", "setAutostart",
+    // And for the module notice.
+    "hasSMC",
   ];
 
   // A call that has not been answered by then is given up, so a host that

@@ -31,7 +31,8 @@ GSubprocess* spawn(const Launch& launch, GSubprocessFlags flags, const std::stri
 }
 
 Launch withHome(Launch launch, const std::string& home) {
-    if (!launch.machine) return launch;
+    // A machine file that cannot be read is the host's to report.
+    if (!launch.machine || !std::filesystem::is_regular_file(*launch.machine)) return launch;
     auto machine = json::parse(readFile(*launch.machine));
     machine["home"] = home;
     std::filesystem::create_directories(home + "/Library/Application Support");

@@ -269,7 +269,7 @@ TEST(WebScriptNamesTest, VelquetteJsOffersEveryReachableName) {
 
     ASSERT_FALSE(reachableScriptNames().empty());
     for (const auto& name : reachableScriptNames()) EXPECT_TRUE(offered.count(name)) << name;
-    EXPECT_EQ(offered.size(), 26u) << "the 19 script names, 4 default names, topProcesses and the autostart pair";
+    EXPECT_EQ(offered.size(), 27u) << "the 19 script names, 4 default names, topProcesses, the autostart pair, hasSMC";
 }
 
 
