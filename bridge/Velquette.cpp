@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "miners/int_value.h"
+#include "sensors/VelquorIntelControllerParquell.h"
 #include "sensors/sensor_sources.h"
 #include "sensors/temperature_units.h"
 
@@ -61,8 +62,12 @@ Velquette::Velquette(Platform platform) : platform_(std::move(platform)) {
                                                              platform_.clock, platform_.notifications, platform_.log);
     // Each miner chooses and owns its own source.
     const std::string bundleFolder = sensorBundleFolder(*platform_.files);
-    tempsDataMiner = std::make_unique<VQTDataMinerTemps>(chooseSensorSource(*platform_.machine, platform_.sensors),
-                                                         platform_.registry, platform_.modules, bundleFolder);
+    auto tempsSource = chooseSensorSource(*platform_.machine, platform_.sensors);
+    // The SMC controller is chosen only where the SMC answers.
+    const auto* controller = dynamic_cast<const VelquorIntelControllerParquell*>(tempsSource.get());
+    smcPresent_ = controller && controller->isSupported();
+    tempsDataMiner = std::make_unique<VQTDataMinerTemps>(std::move(tempsSource), platform_.registry,
+                                                         platform_.modules, bundleFolder);
     fansDataMiner = std::make_unique<VQTDataMinerFans>(chooseSensorSource(*platform_.machine, platform_.sensors),
                                                        platform_.registry, platform_.modules, platform_.log,
                                                        bundleFolder);

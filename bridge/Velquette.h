@@ -90,6 +90,10 @@ public:
     // starts with the session, and switching that (1 on, anything else off).
     bool isAutostartEnabled();
     bool setAutostart(int enabled);
+    // Our addition for the page's module notice: whether the machine's SMC
+    // answers (an Intel Mac's, through the Linux applesmc driver, or a
+    // simulated one).
+    bool hasSMC() { return smcPresent_; }
 
     // Reachable under their default names.
     bool hasDiskSetupChanged();
@@ -126,6 +130,7 @@ private:
     bool diskChange = false;
     bool shouldUpdateSMART = false;
     bool smartMonitoringEnabled = false;
+    bool smcPresent_ = false;
 
     Subscription moduleObservation_;
     Subscription mountObservation_;

@@ -120,6 +120,8 @@ const std::vector<ScriptMethod>& table() {
         // And for the page's settings.
         scriptMethod("isAutostartEnabled", &Velquette::isAutostartEnabled),
         scriptMethod("setAutostart", &Velquette::setAutostart),
+        // And for the module notice.
+        scriptMethod("hasSMC", &Velquette::hasSMC),
     };
     return rows;
 }

@@ -15,10 +15,14 @@
     // Reachable under their default names.
     "hasDiskSetupChanged", "hasNetworkSetupChanged",
     "installIntelModule", "wasIntelModuleInstalled",
-    // Our own addition: the busiest processes.
-    "topProcesses",
+    // Our own addition: the busiest processes and their services.
+    "topProcesses", "getPsUnit",
+    // The limits of a container or a limited slice.
+    "limits",
     // And for the page's settings.
     "isAutostartEnabled", "setAutostart",
+    // And for the module notice.
+    "hasSMC",
   ];
 
   // A call that has not been answered by then is given up, so a host that

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <regex>
 
 #include "e2e.h"
@@ -55,7 +56,7 @@ const Texts kDeskTexts{
     {".reading-name", "CPU A|GPU|Main Fan"}, {".reading-value", "45°|50°|1500rpm"}, {"~<section[^>]* hidden", "1"},
     {"~id=\"battery\"[^>]* hidden", "1"}, {".process-name", "Mail|WindowServer|kernel_task"},
     {".process-cpu", "30.0%|20.0%|10.0%"}, {".process-memory", "50.0MB|150.0MB|1.0MB"},
-    {"~id=\"module-notice\"[^>]* hidden", "0"}, {"~class=\"limit\" hidden", "4"}, {"#pids-max", ""}};
+    {"~id=\"module-notice\"[^>]* hidden", "1"}, {"~class=\"limit\" hidden", "4"}, {"#pids-max", ""}};
 // The stand-in host's figures; its icon is missing, so the drawn stand-in shows.
 const Texts kStandInTexts{{"#mem-used-percent", "68"}, {"#mem-wired", "1.26gb"}, {".volume-name", "vm"},
                           {".volume-percent", "20%"}, {"@data-loaded", "false"}, {"~no-icon", "1"},
@@ -208,7 +209,7 @@ protected:
                                                "setShouldMonitorSMARTTemps ") +
                                    (i == 0 ? "setNeedsSMARTUpdate " : "") + "temps fans isLaptop battery" +
                                    (processes ? " topProcesses getselfpid" : "") +
-                                   (processorKnown ? "" : " isIntel needsIntelBundle");
+                                   (processorKnown ? "" : " isIntel hasSMC needsIntelBundle fans");
             EXPECT_EQ(host.posts[i], expected) << i;
             if (int(i) >= host.unreachable && int(i) < host.unreachable + host.answered) {
                 if (processes) processesAnswered = i;
@@ -277,6 +278,26 @@ TEST_F(BrowserTest, EachMachineShowsItsSectionsAndHidesTheRest) {
     }
 }
 
+// The module notice shows only where the module would bring the fans: an
+// Intel Mac whose SMC answers and that shows no fans otherwise.
+TEST_F(BrowserTest, TheModuleNoticeShowsOnlyOnAnIntelMacWithAnSmcAndNoFans) {
+    TempDir scratch;
+    json fanless = json::parse(readFile(kDeskMachine));
+    fanless["smc"]["keys"]["FNum"]["bytes"] = "00";
+    std::ofstream(scratch.path + "/fanless-mac.json") << fanless.dump();
+    const std::pair<Launch, std::string> machines[] = {
+        {{std::nullopt, {}, {"VELQUETTE_SYS_ROOT=" VQ_FIXTURES_DIR "/linux/hwmon-amd-desktop"}}, "1"},
+        {{std::nullopt, {}, {"VELQUETTE_SYS_ROOT=" VQ_FIXTURES_DIR "/linux/hwmon-pi"}}, "1"},
+        {{scratch.path + "/fanless-mac.json"}, "0"},
+    };
+    for (auto [launch, hidden] : machines) {
+        SCOPED_TRACE(launch.environment.empty() ? "fanless Mac" : launch.environment[0]);
+        launch.environment.push_back("XDG_DATA_HOME=" + scratch.path);
+        Host host(launch);
+        expectTexts(load(host.url, "notice", 840), {{{"~id=\"module-notice\"[^>]* hidden", hidden}}});
+    }
+}
+
 // Settings given in the address are kept in the browser's storage: a later
 // visit without them shows the same unit, theme, layout and sections.
 TEST_F(BrowserTest, SettingsSurviveAReload) {
@@ -304,7 +325,7 @@ TEST_F(BrowserTest, SectionsSwitchedOffCostTheHostNothing) {
     for (std::size_t i = 0; i < host.posts.size(); ++i)
         EXPECT_EQ(host.posts[i], std::string("/batch: cpuUsage load uptime processinfo memoryUsage limits hasDiskSetupChanged "
                                              "diskUsage hasNetworkSetupChanged network") +
-                                     (i == 0 ? " isIntel needsIntelBundle" : ""));
+                                     (i == 0 ? " isIntel hasSMC needsIntelBundle fans" : ""));
 }
 
 TEST_F(BrowserTest, ShowsTheStartUpDiskTemperature) {

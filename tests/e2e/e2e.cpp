@@ -31,7 +31,8 @@ GSubprocess* spawn(const Launch& launch, GSubprocessFlags flags, const std::stri
 }
 
 Launch withHome(Launch launch, const std::string& home) {
-    if (!launch.machine) return launch;
+    // A machine file that cannot be read is the host's to report.
+    if (!launch.machine || !std::filesystem::is_regular_file(*launch.machine)) return launch;
     auto machine = json::parse(readFile(*launch.machine));
     machine["home"] = home;
     std::filesystem::create_directories(home + "/Library/Application Support");
@@ -128,8 +129,9 @@ Response Host::raw(const std::string& bytes) const {
 }
 
 std::tuple<int, std::string, std::string> runHost(const Launch& launch) {
+    TempDir home;
     g_autoptr(GSubprocess) process =
-        spawn(launch, GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_PIPE));
+        spawn(withHome(launch, home.path), GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_PIPE));
     g_autofree char* out = nullptr;
     g_autofree char* err = nullptr;
     g_subprocess_communicate_utf8(process, nullptr, nullptr, &out, &err, nullptr);

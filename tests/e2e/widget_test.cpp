@@ -1,12 +1,14 @@
 // The desktop widget window under a virtual X server: it starts, shows the
-// page, keeps the figures' decimal point under a decimal-comma locale, and
-// stops cleanly.
+// page, keeps the figures' decimal point under a decimal-comma locale, stops
+// cleanly, ends once its snapshot is written, and does what a user's clicks
+// ask.
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -85,9 +87,81 @@ TEST(WidgetWindowTest, ShowsThePageWithDecimalPointsUnderAGermanLocale) {
         }
     EXPECT_GT(colours.size(), 20u);
     g_object_unref(image);
+    std::filesystem::create_directories(VQ_ARTIFACTS_DIR);
     std::filesystem::copy_file(snapshot, VQ_ARTIFACTS_DIR "/widget-window.png",
                                std::filesystem::copy_options::overwrite_existing);
-    EXPECT_EQ(widget.stop(), 0) << widget.stderrText();
+    // It ends by itself once the snapshot is written.
+    EXPECT_EQ(widget.stop(0), 0) << widget.stderrText();
+}
+
+// --snapshot writes the picture and exits 0 wherever the figures come from,
+// and exits non-zero with the reason when they never come.
+TEST(WidgetWindowTest, SnapshotEndsTheWidget) {
+    VirtualDisplay display;
+    if (display.name.empty()) GTEST_SKIP() << "no Xvfb";
+    TempDir scratch;
+    std::ofstream(scratch.path + "/index.html") << "<!doctype html><p>no figures here</p>";
+    struct Case {
+        std::string name;
+        std::optional<std::string> machine;
+        std::vector<std::string> environment;
+        int status;
+        std::string says;
+    };
+    const Case cases[] = {
+        {"machine file", kDeskMachine, {}, 0, ""},
+        {"hwmon tree", std::nullopt, {"VELQUETTE_SYS_ROOT=" VQ_FIXTURES_DIR "/linux/hwmon-amd-desktop"}, 0, ""},
+        {"this machine", std::nullopt, {}, 0, ""},
+        {"no figures", std::nullopt, {"VELQUETTE_FIGURES_LIMIT=2"}, 1, "showed no figures within 2 s"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string png = scratch.path + "/" + c.name + ".png";
+        Launch launch{c.machine, {"--snapshot", png}, c.environment};
+        launch.environment.insert(launch.environment.end(),
+                                  {"DISPLAY=" + display.name, "WAYLAND_DISPLAY=", "XDG_DATA_HOME=" + scratch.path});
+        if (c.status != 0) launch.args.insert(launch.args.end(), {"--web-root", scratch.path});
+        launch.program = VELQUETTE_WIDGET_BINARY;
+        const auto [status, out, err] = runHost(launch);
+        EXPECT_EQ(status, c.status) << err;
+        EXPECT_NE(err.find(c.says), std::string::npos) << err;
+        EXPECT_EQ(std::filesystem::exists(png), c.status == 0);
+    }
+}
+
+// A user's clicks, run in the window by --run-script: on an Intel Mac whose
+// SMC counts no fans (so the module notice shows), and on this machine with
+// a stand-in clipboard program that keeps what it is given.
+TEST(WidgetWindowTest, DoesWhatTheClicksAsk) {
+    VirtualDisplay display;
+    if (display.name.empty()) GTEST_SKIP() << "no Xvfb";
+    TempDir scratch;
+    json machine = json::parse(readFile(kDeskMachine));
+    machine["smc"]["keys"]["FNum"]["bytes"] = "00";
+    std::ofstream(scratch.path + "/machine.json") << machine.dump();
+    const std::string clipboard = scratch.path + "/copied";
+    std::filesystem::create_directory(scratch.path + "/bin");
+    std::ofstream(scratch.path + "/bin/xclip") << "#!/bin/sh\ncat > '" << clipboard << "'\n";
+    std::filesystem::permissions(scratch.path + "/bin/xclip", std::filesystem::perms::owner_all);
+    const auto clicks = [&](std::optional<std::string> on, const char* script) {
+        Launch launch{on, {"--run-script", std::string(VQ_E2E_SCRIPTS_DIR "/") + script},
+                      {"DISPLAY=" + display.name, "WAYLAND_DISPLAY=", "XDG_DATA_HOME=" + scratch.path + "/data",
+                       "XDG_CACHE_HOME=" + scratch.path + "/cache", "PATH=" + scratch.path + "/bin:" + g_getenv("PATH")}};
+        launch.program = VELQUETTE_WIDGET_BINARY;
+        const auto [status, out, err] = runHost(launch);
+        EXPECT_EQ(status, 0) << err;
+        return json::parse(out.substr(out.find('\n') + 1), nullptr, false);
+    };
+
+    const json seen = clicks(scratch.path + "/machine.json", "clicks.js");
+    const json expected = json::parse(R"({"notice": true, "noticeAfterClose": false, "unitSwitch": ["°F", "113°"],
+        "diskSwitch": ["false", false], "copied": ["192.0.2.20", true], "windowShrinks": true, "windowGrows": true,
+        "settingsOpen": true, "windowFitsSettings": true, "settings": [5, "light", "K"], "autostart": [true, true]})");
+    for (const auto& [key, value] : expected.items()) EXPECT_EQ(seen.value(key, json()), value) << key;
+
+    const json copied = clicks(std::nullopt, "copy.js");
+    if (copied.is_null()) GTEST_SKIP() << "this machine shows no IPv4 address to copy";
+    EXPECT_EQ(readFile(clipboard), copied.get<std::string>());
 }
 
 }  // namespace

@@ -30,6 +30,17 @@ export function setNodeText(node, text) {
   if (node.textContent !== text) node.textContent = text;
 }
 
+// A bar's width and a data attribute are written only when they change, so
+// an unchanged figure costs no style or layout work.
+export function setWidth(node, percent) {
+  const width = `${percent}%`;
+  if (node.style.width !== width) node.style.width = width;
+}
+
+export function setData(node, key, value) {
+  if (node.dataset[key] !== value) node.dataset[key] = value;
+}
+
 // Renders one row per item into a list, rebuilding the rows only when the
 // items' keys changed (or `force` is set) and updating them in place
 // otherwise, so pictures are not reloaded every second. An answer that is

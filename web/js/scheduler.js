@@ -72,16 +72,18 @@ function processNameCalls() {
   return namesAsked.flatMap((pid) => [["getPsName", [pid]], ["getAppPath", [pid, null]], ["getPsUnit", [pid]]]);
 }
 
-// The processor is asked once; whether the sensor module is missing is
-// asked once a minute, since looking means opening the module's bundle.
-// Neither is asked on other processors or once the notice was dismissed.
+// The processor and the SMC are asked once; whether the sensor module is
+// missing, and the fans, once a minute, since looking means opening the
+// module's bundle. None is asked on machines without both, or once the
+// notice was dismissed.
 const MODULE_REFRESH_MS = 60000;
 const moduleCheck = new Clock(MODULE_REFRESH_MS);
 
 function moduleCalls() {
-  const intel = notice.processorIsIntel();
-  if (intel === false || notice.dismissed() || !moduleCheck.due()) return [];
-  return intel === null ? [["isIntel"], ["needsIntelBundle"]] : [["needsIntelBundle"]];
+  const fits = notice.machineMayNeedModule();
+  if (fits === false || notice.dismissed() || !moduleCheck.due()) return [];
+  const calls = [["needsIntelBundle"], ["fans"]];
+  return fits === null ? [["isIntel"], ["hasSMC"], ...calls] : calls;
 }
 
 // A new section is one more entry here with its calls and its renderer.

@@ -1,5 +1,5 @@
 // Battery: its charge, bar and state on a laptop; other machines hide it.
-import { $, clampPercent, lineText, setText } from "../dom.js";
+import { $, clampPercent, lineText, setText, setWidth } from "../dom.js";
 
 // isLaptop answers a truth value; battery answers six texts: time, charge
 // ("87%"), power source, state, cycles, health.
@@ -9,7 +9,7 @@ export function render([laptop, battery]) {
   if (!shown) return;
   const [time, charge, source, state, cycles, health] = battery;
   setText("battery-charge", lineText(charge));
-  $("battery-bar").querySelector(".fill").style.width = `${clampPercent(parseFloat(charge))}%`;
+  setWidth($("battery-bar").querySelector(".fill"), clampPercent(parseFloat(charge)));
   setText("battery-time", lineText(time));
   setText("battery-source", lineText(source));
   setText("battery-state", lineText(state));

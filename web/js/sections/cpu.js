@@ -1,6 +1,7 @@
 // The processor: the shares of the whole machine, one bar per core, its
 // history line, and the load, uptime and task count.
-import { $, DASH, clampPercent, isNumber, lineText, percentText, setText } from "../dom.js";
+import { $, DASH, clampPercent, isNumber, lineText, percentText, setData, setNodeText, setText, setWidth }
+  from "../dom.js";
 import { Sparkline } from "../sparkline.js";
 
 // cpuUsage answers [[system, user, nice, idle, busy], [[busy, system, user,
@@ -55,15 +56,15 @@ function renderCores(cores) {
     const [busy, system, user, nice] = Array.isArray(core) ? core : [];
     const row = list.children[index];
     const bar = row.querySelector(".core-bar");
-    bar.dataset.busy = isNumber(busy) ? String(busy) : "";
+    setData(bar, "busy", isNumber(busy) ? String(busy) : "");
     // Shares are drawn end to end; never past the track, whatever rounding
     // the host did.
     let room = 100;
     for (const [kind, share] of [["system", system], ["user", user], ["nice", nice]]) {
       const width = Math.min(room, clampPercent(share));
       room -= width;
-      bar.querySelector(`.segment.${kind}`).style.width = `${width}%`;
+      setWidth(bar.querySelector(`.segment.${kind}`), width);
     }
-    row.querySelector(".core-value").textContent = isNumber(busy) ? `${Math.trunc(busy)}%` : DASH;
+    setNodeText(row.querySelector(".core-value"), isNumber(busy) ? `${Math.trunc(busy)}%` : DASH);
   });
 }

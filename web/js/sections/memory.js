@@ -1,6 +1,6 @@
 // Memory: the share in use, its bar of wired and active memory, and the
 // figures behind it.
-import { $, clampPercent, isNumber, lineText, percentText, setText } from "../dom.js";
+import { $, clampPercent, isNumber, lineText, percentText, setData, setText, setWidth } from "../dom.js";
 
 // memoryUsage answers [free, used, active, inactive, wired, used %,
 // page-ins, page-outs, free + inactive, swap, wired %, active %], or null
@@ -20,11 +20,11 @@ export function render([usage]) {
   setText("mem-swap", lineText(swap));
 
   const bar = $("mem-bar");
-  bar.dataset.used = isNumber(usedPercent) ? String(Math.trunc(usedPercent)) : "";
+  setData(bar, "used", isNumber(usedPercent) ? String(Math.trunc(usedPercent)) : "");
   let room = 100;
   for (const [kind, share] of [["wired", wiredPercent], ["active", activePercent]]) {
     const width = Math.min(room, clampPercent(share));
     room -= width;
-    bar.querySelector(`.segment.${kind}`).style.width = `${width}%`;
+    setWidth(bar.querySelector(`.segment.${kind}`), width);
   }
 }

@@ -1,12 +1,15 @@
-// The notice that the Intel sensor module is missing: on an Intel machine
-// without it the page says how to install it, until the user dismisses it.
+// The notice that the Intel sensor module is missing. The module is what
+// reads an Intel Mac's fans through its SMC, so the notice shows only on an
+// Intel machine whose SMC answers, that lacks the module and shows no fans
+// from any other source, until the user dismisses it.
 import { $ } from "../dom.js";
 
 const NOTICE_KEY = "velquette.moduleNotice";
 
-// Whether the processor is an Intel one; null until the host answered.
-let intel = null;
-export const processorIsIntel = () => intel;
+// Whether the notice can ever show on this machine: an Intel processor and
+// an SMC; null until the host answered.
+let machineFits = null;
+export const machineMayNeedModule = () => machineFits;
 
 export function dismissed() {
   try {
@@ -16,10 +19,13 @@ export function dismissed() {
   }
 }
 
-// The answers of isIntel (when it was asked) and needsIntelBundle.
+// The answers of isIntel and hasSMC (when they were asked), then those of
+// needsIntelBundle and fans.
 export function render(results) {
-  if (results.length === 2) intel = results[0] === true;
-  $("module-notice").hidden = !(intel && results[results.length - 1] === true);
+  if (results.length === 4) machineFits = results[0] === true && results[1] === true;
+  const [needsModule, fans] = results.slice(-2);
+  const noFans = Array.isArray(fans) && fans.length === 0;
+  $("module-notice").hidden = !(machineFits && needsModule === true && noFans);
 }
 
 $("module-notice-close").addEventListener("click", () => {

@@ -41,7 +41,8 @@ function updateInterfaceRow(row, [name, kind, address, inRate, outRate, totalIn,
   // An interface without an IPv4 address answers "".
   const shownAddress = row.querySelector(".interface-address");
   setNodeText(shownAddress, typeof address === "string" ? address : DASH);
-  shownAddress.title = IPV4.test(shownAddress.textContent) ? "Click to copy" : "";
+  const title = IPV4.test(shownAddress.textContent) ? "Click to copy" : "";
+  if (shownAddress.title !== title) shownAddress.title = title;
   setNodeText(row.querySelector(".interface-in"), lineText(inRate));
   setNodeText(row.querySelector(".interface-out"), lineText(outRate));
   setNodeText(row.querySelector(".interface-total-in"), lineText(totalIn));

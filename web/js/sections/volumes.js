@@ -1,6 +1,7 @@
 // Volumes: one row per mounted volume, with its icon, how full it is, and
 // its used and free space.
-import { $, DASH, clampPercent, element, iconUrl, isNumber, lineText, renderRows, setNodeText } from "../dom.js";
+import { $, DASH, clampPercent, element, iconUrl, isNumber, lineText, renderRows, setData, setNodeText,
+  setWidth } from "../dom.js";
 
 // diskUsage answers one [name, used %, used, free, mount path, icon URL]
 // per volume.
@@ -39,9 +40,9 @@ function updateVolumeRow(row, [, percent, used, free]) {
   const share = clampPercent(percent);
   setNodeText(row.querySelector(".volume-percent"), isNumber(percent) ? `${Math.trunc(percent)}%` : DASH);
   const bar = row.querySelector(".volume-bar");
-  bar.dataset.used = isNumber(percent) ? String(Math.trunc(percent)) : "";
+  setData(bar, "used", isNumber(percent) ? String(Math.trunc(percent)) : "");
   bar.classList.toggle("full", share >= 90);
-  bar.querySelector(".fill").style.width = `${share}%`;
+  setWidth(bar.querySelector(".fill"), share);
   setNodeText(row.querySelector(".volume-used"), lineText(used));
   setNodeText(row.querySelector(".volume-free"), lineText(free));
 }
