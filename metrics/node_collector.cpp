@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "metrics/node_families.h"
+#include "platform/linux/cgroups/linux_resource_limits.h"
 #include "platform/linux/common/file_reading.h"
 
 #ifndef VELQUETTE_VERSION
@@ -75,6 +76,11 @@ std::string scrapeNodeMetrics(const linux_platform::Roots& roots) {
     run("disk", [&]() -> std::optional<std::vector<MetricFamily>> {
         const auto disk = lm::readStartupDiskTemperature(roots);
         return disk ? diskTemperatureFamilies(*disk) : std::vector<MetricFamily>{};
+    });
+    // A reader of its own for each scrape: the page's reader keeps the
+    // previous sample for its rates, and a scrape changes no state.
+    run("cgroup", [&]() -> std::optional<std::vector<MetricFamily>> {
+        return cgroupFamilies(linux_platform::LinuxResourceLimits(roots).sample());
     });
     for (auto& family : buildInfoFamilies(VELQUETTE_VERSION)) builder.add(std::move(family));
     builder.add(collectorSuccessFamily(outcomes));

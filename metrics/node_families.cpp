@@ -198,6 +198,23 @@ std::vector<MetricFamily> diskTemperatureFamilies(const lm::DiskTemperature& dis
                    {{"device", disk.device}, {"model", disk.model}})};
 }
 
+std::vector<MetricFamily> cgroupFamilies(const ResourceLimitSample& limits) {
+    std::vector<MetricFamily> families;
+    if (limits.memoryLimitBytes)
+        families.push_back(single("velquette_cgroup_memory_limit_bytes",
+                                  "The smallest memory limit of the host's control groups, where it is below the "
+                                  "machine's memory.",
+                                  double(*limits.memoryLimitBytes), {}));
+    if (limits.memoryUsedBytes)
+        families.push_back(single("velquette_cgroup_memory_used_bytes",
+                                  "Memory that counts against that limit, less the inactive page cache.",
+                                  double(*limits.memoryUsedBytes), {}));
+    if (limits.cpuQuota)
+        families.push_back(single("velquette_cgroup_cpu_quota",
+                                  "Processor time the host's control groups allow, in processors.", *limits.cpuQuota, {}));
+    return families;
+}
+
 std::vector<MetricFamily> buildInfoFamilies(const std::string& version) {
     return {single("velquette_build_info", "The Velquette host that serves these metrics.", 1, {{"version", version}})};
 }

@@ -15,6 +15,7 @@
 #include "platform/linux/metrics/proc_metrics.h"
 #include "platform/linux/metrics/system_metrics.h"
 #include "platform/linux/processor/proc_stat.h"
+#include "platform/resource_limits.h"
 
 namespace vq::metrics {
 
@@ -40,6 +41,9 @@ std::vector<MetricFamily> unameFamilies(const lm::UnameFields& uname);
 // velquette_disk_temperature_celsius{device} and velquette_disk_info{device,model}.
 std::vector<MetricFamily> diskTemperatureFamilies(const lm::DiskTemperature& disk);
 std::vector<MetricFamily> buildInfoFamilies(const std::string& version);
+// The limits that bind the host in a container or a limited slice; none
+// where nothing binds.
+std::vector<MetricFamily> cgroupFamilies(const ResourceLimitSample& limits);
 // velquette_scrape_collector_success{collector}: 1 where the collector read
 // its source, 0 where it could not.
 MetricFamily collectorSuccessFamily(const std::vector<std::pair<std::string, bool>>& outcomes);

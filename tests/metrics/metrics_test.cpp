@@ -7,9 +7,11 @@
 #include <linux/rtnetlink.h>
 
 #include <cmath>
+#include <sstream>
 
 #include "exposition_check.h"
 #include "metrics/exposition.h"
+#include "metrics/node_collector.h"
 #include "metrics/node_families.h"
 
 namespace vq::metrics {
@@ -139,6 +141,24 @@ TEST(Families, NameUnitsAndLabelsAsNodeExporter) {
     const auto power = powerSupplyFamilies({{"BAT0", {{"energy_now", "45000000"}, {"status", "Charging"}, {"health", ""}}}});
     EXPECT_EQ(power[3].samples[0].value, 45);
     EXPECT_EQ(power.back().samples[0].labels, (Labels{{"power_supply", "BAT0"}, {"status", "Charging"}}));
+}
+
+// The limits that bind the host come out of a scrape of a limited tree, and a tree without limits has none.
+TEST(Families, CgroupLimitsOnlyWhereTheyBind) {
+    const auto scrape = [](const std::string& tree) {
+        const std::string root = VELQUETTE_FIXTURES "/linux/" + tree;
+        std::string lines;
+        std::istringstream text(scrapeNodeMetrics({root + "/proc", root + "/sys", "/nonexistent", "/nonexistent"}));
+        for (std::string line; std::getline(text, line);)
+            if (line.starts_with("velquette_cgroup_") || line.starts_with("velquette_scrape_collector_success{collector=\"cgroup"))
+                lines += line + "\n";
+        return lines;
+    };
+    EXPECT_EQ(scrape("cgroup-v2"), "velquette_cgroup_memory_limit_bytes 2147483648\n"
+                                   "velquette_cgroup_memory_used_bytes 805306368\n"
+                                   "velquette_cgroup_cpu_quota 1.5\n"
+                                   "velquette_scrape_collector_success{collector=\"cgroup\"} 1\n");
+    EXPECT_EQ(scrape("cgroup-v2-unlimited"), "velquette_scrape_collector_success{collector=\"cgroup\"} 1\n");
 }
 
 }  // namespace
