@@ -227,13 +227,12 @@ TEST(HostOnThisMachineTest, AnswersAgreeWithTheKernel) {
 // The host moved into new v1 groups of this test's own groups, with a memory limit, a processor quota and a task
 // ceiling: its limits call tells all three. Skipped where the groups cannot be made (no privilege, v2 only).
 TEST(HostOnThisMachineTest, AGroupWithLimitsShowsItsLimits) {
-    std::map<std::string, std::string> ownGroup;  // controller -> path in /proc/self/cgroup
+    std::map<std::string, std::string> ownGroup;  // "ID:controller" -> path, from /proc/self/cgroup
     std::ifstream cgroup("/proc/self/cgroup");
-    for (std::string line; std::getline(cgroup, line);) {
-        const auto first = line.find(':'), second = line.find(':', first + 1);
-        std::stringstream controllers(line.substr(first + 1, second - first - 1));
-        for (std::string name; std::getline(controllers, name, ',');) ownGroup[name] = line.substr(second + 1);
-    }
+    for (std::string line; std::getline(cgroup, line);)
+        for (const char* name : {"memory", "cpu", "pids"})
+            if (std::regex_search(line, std::regex(std::string("^\\d+:([^:]*,)?") + name + "(,[^:]*)?:")))
+                ownGroup[name] = line.substr(line.find(':', line.find(':') + 1) + 1);
     const std::pair<const char*, std::vector<std::pair<const char*, const char*>>> settings[] = {
         {"memory", {{"memory.limit_in_bytes", "268435456"}}},
         {"cpu", {{"cpu.cfs_period_us", "100000"}, {"cpu.cfs_quota_us", "50000"}}},

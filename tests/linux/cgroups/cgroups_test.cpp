@@ -68,21 +68,6 @@ TEST(Cgroups, ThrottlingAndUsageComeFromTheChangeBetweenSamples) {
     fs::remove_all(copy);
 }
 
-TEST(Cgroups, FileFormats) {
-    const std::pair<const char*, std::optional<std::uint64_t>> limits[] = {
-        {"max\n", std::nullopt}, {"9223372036854771712\n", std::nullopt}, {"-1", std::nullopt},
-        {"536870912\n", 536870912}, {"12k", std::nullopt}, {"", std::nullopt}};
-    for (const auto& [text, value] : limits) EXPECT_EQ(parseLimit(text), value) << text;
-    const std::pair<const char*, std::optional<double>> cpuMax[] = {
-        {"max 100000\n", std::nullopt}, {"50000 100000\n", 0.5}, {"200000 100000", 2.0}, {"5 0", std::nullopt}};
-    for (const auto& [text, value] : cpuMax) EXPECT_EQ(parseCpuMax(text), value) << text;
-    const auto groups = parseProcCgroup("12:cpu,cpuacct:/a\n0::/b/c\nbad line\n3:name=systemd:/d\n");
-    ASSERT_EQ(groups.size(), 3u);
-    EXPECT_EQ(groupOfController(groups, "cpuacct")->path, "/a");
-    EXPECT_TRUE(groupOfController(groups, "memory")->unified);
-    EXPECT_EQ(groupOfController(parseProcCgroup("4:memory:/x\n"), "pids"), std::nullopt);
-}
-
 TEST(Cgroups, UnitLabels) {
     const std::string id = "4f1c2a9b8d7e6f5a4b3c2d1e0f9a8b7c6d5e4f3a2b1c0d9e8f7a6b5c4d3e2f1a";
     const std::pair<std::string, const char*> cases[] = {
