@@ -9,12 +9,6 @@
 namespace vq::linux_platform {
 namespace {
 
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\n");
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
-}
-
 std::vector<std::string_view> split(std::string_view text, char separator) {
     std::vector<std::string_view> parts;
     for (std::size_t start = 0;;) {
@@ -102,7 +96,7 @@ std::optional<ControllerGroup> groupOfController(const std::vector<CgroupMembers
 }
 
 std::optional<std::uint64_t> parseLimit(std::string_view text) {
-    const auto value = parseInteger<std::uint64_t>(trimmed(text));
+    const auto value = parseInteger<std::uint64_t>(trimBlanks(text));
     // v1 writes "no limit" as the largest signed value rounded down to a page.
     if (!value || *value >= (std::uint64_t(std::numeric_limits<std::int64_t>::max()) & ~std::uint64_t(0xfff)))
         return std::nullopt;
@@ -110,7 +104,7 @@ std::optional<std::uint64_t> parseLimit(std::string_view text) {
 }
 
 std::optional<double> parseCpuMax(std::string_view text) {
-    const auto fields = splitFields(trimmed(text));
+    const auto fields = splitFields(trimBlanks(text));
     if (fields.empty()) return std::nullopt;
     const auto quota = parseInteger<std::uint64_t>(fields[0]);
     const auto period = fields.size() > 1 ? parseInteger<std::uint64_t>(fields[1]) : std::optional<std::uint64_t>();

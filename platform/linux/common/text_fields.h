@@ -17,6 +17,13 @@ inline std::string_view takeLine(std::string_view& text) {
     return line;
 }
 
+// `text` without the spaces, tabs and line feeds around it.
+inline std::string_view trimBlanks(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\n");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
+}
+
 inline std::vector<std::string_view> splitLines(std::string_view text) {
     std::vector<std::string_view> lines;
     while (!text.empty()) lines.push_back(takeLine(text));

@@ -22,12 +22,6 @@ std::optional<std::uint64_t> stat64(NetlinkBytes payload, Field rtnl_link_stats6
     return readAt<std::uint64_t>(payload, offset);
 }
 
-std::string_view trimmed(std::string_view text) {
-    const auto begin = text.find_first_not_of(" \t");
-    if (begin == std::string_view::npos) return {};
-    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
-}
-
 }  // namespace
 
 std::optional<NetDevice> parseLinkCounters(NetlinkBytes payload) {
@@ -71,7 +65,7 @@ std::vector<NetDevice> parseNetDevCounters(std::string_view text) {
             complete = value.has_value();
             values[i] = value.value_or(0);
         }
-        const auto name = trimmed(line.substr(0, colon));
+        const auto name = trimBlanks(line.substr(0, colon));
         if (!complete || name.empty()) continue;
         devices.push_back({std::string(name), {values[0], values[1], values[2], values[3]},
                            {values[8], values[9], values[10], values[11]}});

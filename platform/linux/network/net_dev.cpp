@@ -13,12 +13,6 @@ namespace {
 constexpr std::size_t kReceivedBytesColumn = 0;
 constexpr std::size_t kSentBytesColumn = 8;
 
-std::string_view trimmed(std::string_view text) {
-    const auto begin = text.find_first_not_of(" \t\n");
-    if (begin == std::string_view::npos) return {};
-    return text.substr(begin, text.find_last_not_of(" \t\n") - begin + 1);
-}
-
 }  // namespace
 
 std::vector<NetDevLine> parseProcNetDev(std::string_view text) {
@@ -27,7 +21,7 @@ std::vector<NetDevLine> parseProcNetDev(std::string_view text) {
         // The two header lines have a '|' where interface lines have the colon.
         const auto colon = line.rfind(':');
         if (colon == std::string_view::npos || line.find('|') != std::string_view::npos) continue;
-        const std::string_view name = trimmed(line.substr(0, colon));
+        const std::string_view name = trimBlanks(line.substr(0, colon));
         const auto fields = splitFields(line.substr(colon + 1));
         if (name.empty() || fields.size() <= kSentBytesColumn) continue;
         const auto received = parseInteger<std::uint64_t>(fields[kReceivedBytesColumn]);
@@ -39,7 +33,7 @@ std::vector<NetDevLine> parseProcNetDev(std::string_view text) {
 }
 
 std::optional<std::uint32_t> parseSysfsHex(std::string_view text) {
-    text = trimmed(text);
+    text = trimBlanks(text);
     if (text.size() < 3 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return std::nullopt;
     text.remove_prefix(2);
     std::uint32_t value = 0;
@@ -49,7 +43,7 @@ std::optional<std::uint32_t> parseSysfsHex(std::string_view text) {
 }
 
 std::optional<std::int32_t> parseSysfsDecimal(std::string_view text) {
-    return parseInteger<std::int32_t>(trimmed(text));
+    return parseInteger<std::int32_t>(trimBlanks(text));
 }
 
 bool isPlainInterfaceName(std::string_view name) {

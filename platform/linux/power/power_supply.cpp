@@ -11,16 +11,10 @@ namespace vq::linux_platform {
 
 namespace {
 
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\n");
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
-}
-
 std::optional<std::string_view> text(const SupplyAttributes& supply, std::string_view name) {
     const auto it = supply.find(name);
     if (it == supply.end()) return std::nullopt;
-    return trimmed(it->second);
+    return trimBlanks(it->second);
 }
 
 std::optional<double> number(const SupplyAttributes& supply, std::string_view name) {
