@@ -21,16 +21,20 @@ std::string_view typeName(MetricType type) {
 }
 
 bool labelsAreValid(const Labels& labels) {
-    std::set<std::string_view> seen;
-    return std::all_of(labels.begin(), labels.end(), [&](const auto& label) {
-        return isValidLabelName(label.first) && seen.insert(label.first).second;
-    });
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        if (!isValidLabelName(labels[i].first)) return false;
+        for (std::size_t j = 0; j < i; ++j)
+            if (labels[j].first == labels[i].first) return false;
+    }
+    return true;
 }
 
 // A series is told apart by its label set, whatever the order of its labels.
-Labels sortedLabels(Labels labels) {
-    std::sort(labels.begin(), labels.end());
-    return labels;
+using LabelKey = std::vector<std::pair<std::string_view, std::string_view>>;
+LabelKey labelKey(const Labels& labels) {
+    LabelKey key(labels.begin(), labels.end());
+    std::sort(key.begin(), key.end());
+    return key;
 }
 
 // The length of the well-formed UTF-8 sequence at the start of `text`, or 0.
@@ -55,6 +59,41 @@ std::size_t utf8SequenceLength(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+// Appends `raw` escaped as a label value (quoted) or as HELP text. Nearly
+// every text is plain ASCII with nothing to escape and is copied as it is;
+// any other goes through validUtf8 and the escapes one byte at a time.
+void appendEscaped(std::string& out, std::string_view raw, bool quoted) {
+    const bool plain = std::all_of(raw.begin(), raw.end(), [&](char c) {
+        return static_cast<unsigned char>(c) < 0x80 && c != '\\' && c != '\n' && !(quoted && c == '"');
+    });
+    if (plain) {
+        out += raw;
+        return;
+    }
+    for (char c : validUtf8(raw)) {
+        if (c == '\\') out += "\\\\";
+        else if (quoted && c == '"') out += "\\\"";
+        else if (c == '\n') out += "\\n";
+        else out += c;
+    }
+}
+
+void appendValue(std::string& out, double value) {
+    if (std::isnan(value)) {
+        out += "NaN";
+    } else if (std::isinf(value)) {
+        out += value > 0 ? "+Inf" : "-Inf";
+    } else {
+        char buffer[32];
+        auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+        out.append(error == std::errc{} ? std::string_view(buffer, std::size_t(end - buffer)) : "NaN");
+    }
+}
+
+}  // namespace
+
 std::string validUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -75,36 +114,21 @@ std::string validUtf8(std::string_view text) {
 }
 
 std::string escapeLabelValue(std::string_view raw) {
-    const std::string value = validUtf8(raw);
     std::string out;
-    out.reserve(value.size());
-    for (char c : value) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '"') out += "\\\"";
-        else if (c == '\n') out += "\\n";
-        else out += c;
-    }
+    appendEscaped(out, raw, true);
     return out;
 }
 
 std::string escapeHelp(std::string_view raw) {
-    const std::string help = validUtf8(raw);
     std::string out;
-    out.reserve(help.size());
-    for (char c : help) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\n') out += "\\n";
-        else out += c;
-    }
+    appendEscaped(out, raw, false);
     return out;
 }
 
 std::string formatValue(double value) {
-    if (std::isnan(value)) return "NaN";
-    if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
-    char buffer[32];
-    auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return error == std::errc{} ? std::string(buffer, end) : "NaN";
+    std::string out;
+    appendValue(out, value);
+    return out;
 }
 
 bool isValidMetricName(std::string_view name) {
@@ -125,37 +149,59 @@ void ExpositionBuilder::add(MetricFamily family) {
     auto existing = std::find_if(families_.begin(), families_.end(),
                                  [&](const MetricFamily& f) { return f.name == family.name; });
     if (existing == families_.end()) {
-        families_.push_back({family.name, family.help, family.type, {}});
+        families_.push_back({std::move(family.name), std::move(family.help), family.type, {}});
         existing = std::prev(families_.end());
     }
-    std::set<Labels> seen;
-    for (const auto& sample : existing->samples) seen.insert(sortedLabels(sample.labels));
-    for (auto& sample : family.samples) {
-        if (!labelsAreValid(sample.labels) || !seen.insert(sortedLabels(sample.labels)).second) {
-            ++rejected_;
-            continue;
-        }
-        existing->samples.push_back(std::move(sample));
+    // The keys point into samples that stay where they are until every
+    // sample has been judged; only then are the accepted ones moved.
+    std::vector<bool> accepted(family.samples.size(), false);
+    if (existing->samples.empty() && family.samples.size() == 1) {
+        accepted[0] = labelsAreValid(family.samples[0].labels);
+    } else {
+        std::set<LabelKey> seen;
+        for (const auto& sample : existing->samples) seen.insert(labelKey(sample.labels));
+        for (std::size_t i = 0; i < family.samples.size(); ++i)
+            accepted[i] = labelsAreValid(family.samples[i].labels) && seen.insert(labelKey(family.samples[i].labels)).second;
+    }
+    existing->samples.reserve(existing->samples.size() + family.samples.size());
+    for (std::size_t i = 0; i < family.samples.size(); ++i) {
+        if (accepted[i]) existing->samples.push_back(std::move(family.samples[i]));
+        else ++rejected_;
     }
 }
 
 std::string ExpositionBuilder::text() const {
     std::string out;
+    std::size_t estimate = 0;
+    for (const auto& family : families_) estimate += 64 + family.help.size() + family.samples.size() * (family.name.size() + 48);
+    out.reserve(estimate);
     for (const auto& family : families_) {
         if (family.samples.empty()) continue;
-        out += "# HELP " + family.name + " " + escapeHelp(family.help) + "\n";
-        out += "# TYPE " + family.name + " " + std::string(typeName(family.type)) + "\n";
+        out += "# HELP ";
+        out += family.name;
+        out += ' ';
+        appendEscaped(out, family.help, false);
+        out += "\n# TYPE ";
+        out += family.name;
+        out += ' ';
+        out += typeName(family.type);
+        out += '\n';
         for (const auto& sample : family.samples) {
             out += family.name;
             if (!sample.labels.empty()) {
                 out += '{';
                 for (std::size_t i = 0; i < sample.labels.size(); ++i) {
                     if (i) out += ',';
-                    out += sample.labels[i].first + "=\"" + escapeLabelValue(sample.labels[i].second) + "\"";
+                    out += sample.labels[i].first;
+                    out += "=\"";
+                    appendEscaped(out, sample.labels[i].second, true);
+                    out += '"';
                 }
                 out += '}';
             }
-            out += ' ' + formatValue(sample.value) + '\n';
+            out += ' ';
+            appendValue(out, sample.value);
+            out += '\n';
         }
     }
     return out;

@@ -45,10 +45,12 @@ std::string scrapeNodeMetrics(const linux_platform::Roots& roots) {
         if (!text) return std::nullopt;
         return vmstatFamilies(lm::parseVmstatCounters(*text));
     });
+    // The mount table is read once for the file systems and the startup disk.
+    const auto mountinfo = linux_platform::readWholeFile(roots.proc + "/self/mountinfo");
+    const auto mounts = mountinfo ? std::optional(linux_platform::parseMountinfo(*mountinfo)) : std::nullopt;
     run("filesystem", [&]() -> std::optional<std::vector<MetricFamily>> {
-        const auto usages = lm::readFileSystems(roots.proc);
-        if (!usages) return std::nullopt;
-        return filesystemFamilies(*usages);
+        if (!mounts) return std::nullopt;
+        return filesystemFamilies(lm::fileSystemUsages(*mounts));
     });
     run("netdev", [&]() -> std::optional<std::vector<MetricFamily>> {
         const auto devices = lm::readNetDevices(roots.proc);
@@ -74,7 +76,7 @@ std::string scrapeNodeMetrics(const linux_platform::Roots& roots) {
     });
     // Most disks report no temperature without privileges; that is not a failure.
     run("disk", [&]() -> std::optional<std::vector<MetricFamily>> {
-        const auto disk = lm::readStartupDiskTemperature(roots);
+        const auto disk = mounts ? lm::startupDiskTemperature(roots, *mounts) : std::nullopt;
         return disk ? diskTemperatureFamilies(*disk) : std::vector<MetricFamily>{};
     });
     // A reader of its own for each scrape: the page's reader keeps the

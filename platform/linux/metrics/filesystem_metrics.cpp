@@ -6,7 +6,6 @@
 #include <array>
 #include <set>
 
-#include "platform/linux/common/file_reading.h"
 #include "platform/linux/storage/mountinfo.h"
 
 namespace vq::linux_platform::metrics {
@@ -38,11 +37,8 @@ std::optional<FileSystemSpace> statfsSpace(const std::string& mountPoint) {
                            std::uint64_t(info.f_bavail) * block};
 }
 
-std::optional<std::vector<FileSystemUsage>> readFileSystems(const std::string& procRoot,
-                                                            const SpaceOfMountPoint& spaceOf) {
-    const auto text = readWholeFile(procRoot + "/self/mountinfo");
-    if (!text) return std::nullopt;
-    const auto entries = parseMountinfo(*text);
+std::vector<FileSystemUsage> fileSystemUsages(const std::vector<MountinfoEntry>& entries,
+                                              const SpaceOfMountPoint& spaceOf) {
     std::vector<FileSystemUsage> usages;
     std::set<std::string> seen;
     // From the last mount back, so that the top mount of a mount point wins.

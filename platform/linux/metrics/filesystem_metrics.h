@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/storage/mountinfo.h"
+
 namespace vq::linux_platform::metrics {
 
 // Mount points under /dev, /proc, /run, /sys, /mnt, /media, containers'
@@ -34,11 +36,10 @@ struct FileSystemUsage {
 using SpaceOfMountPoint = std::function<std::optional<FileSystemSpace>(const std::string&)>;
 std::optional<FileSystemSpace> statfsSpace(const std::string& mountPoint);
 
-// The mounts of <proc>/self/mountinfo that are not excluded and whose space
-// can be read, one per mount point: where a mount point was mounted over,
-// the top mount is the one statfs sees and the one kept. nullopt when
-// mountinfo cannot be read.
-std::optional<std::vector<FileSystemUsage>> readFileSystems(const std::string& procRoot,
-                                                            const SpaceOfMountPoint& spaceOf = statfsSpace);
+// The mounts of <proc>/self/mountinfo (as parsed) that are not excluded and
+// whose space can be read, one per mount point: where a mount point was
+// mounted over, the top mount is the one statfs sees and the one kept.
+std::vector<FileSystemUsage> fileSystemUsages(const std::vector<MountinfoEntry>& entries,
+                                              const SpaceOfMountPoint& spaceOf = statfsSpace);
 
 }  // namespace vq::linux_platform::metrics

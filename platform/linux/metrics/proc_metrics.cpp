@@ -37,8 +37,15 @@ std::vector<MeminfoField> parseMeminfoFields(std::string_view text) {
 std::vector<VmstatCounter> parseVmstatCounters(std::string_view text) {
     std::vector<VmstatCounter> counters;
     while (!text.empty()) {
-        const auto parts = splitFields(takeLine(text));
-        if (parts.size() != 2 || !isReportedVmstatCounter(parts[0])) continue;
+        const std::string_view line = takeLine(text);
+        // Most of the file's counters are not reported: the name alone rules
+        // them out before the line is split.
+        const auto nameStart = line.find_first_not_of(" \t");
+        if (nameStart == std::string_view::npos) continue;
+        const auto nameEnd = line.find_first_of(" \t", nameStart);
+        if (!isReportedVmstatCounter(line.substr(nameStart, nameEnd - nameStart))) continue;
+        const auto parts = splitFields(line);
+        if (parts.size() != 2) continue;
         if (const auto value = parseInteger<std::uint64_t>(parts[1])) counters.push_back({std::string(parts[0]), *value});
     }
     return counters;

@@ -27,11 +27,9 @@ long clockTicksPerSecond() {
     return ticks > 0 ? ticks : 100;
 }
 
-std::optional<DiskTemperature> readStartupDiskTemperature(const Roots& roots) {
-    const auto text = readWholeFile(roots.proc + "/self/mountinfo");
-    if (!text) return std::nullopt;
+std::optional<DiskTemperature> startupDiskTemperature(const Roots& roots, const std::vector<MountinfoEntry>& mounts) {
     std::string source;
-    for (const auto& entry : parseMountinfo(*text))
+    for (const auto& entry : mounts)
         if (entry.mountPoint == "/") source = entry.source;  // the last mount on "/" is the visible one
     if (!source.starts_with("/dev/")) return std::nullopt;
     const std::string disk = physicalDiskOf(roots.sys, source.substr(5));

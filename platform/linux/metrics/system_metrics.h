@@ -4,8 +4,10 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/linux/common/roots.h"
+#include "platform/linux/storage/mountinfo.h"
 
 namespace vq::linux_platform::metrics {
 
@@ -26,9 +28,10 @@ struct DiskTemperature {
     int celsius = 0;
 };
 
-// The whole disk beneath the "/" mount and its temperature from the drive's
-// own hwmon chip (NVMe, drivetemp). nullopt when "/" is not on a disk or the
-// disk reports no temperature that way.
-std::optional<DiskTemperature> readStartupDiskTemperature(const Roots& roots);
+// The whole disk beneath the "/" mount of `mounts` (<proc>/self/mountinfo,
+// parsed) and its temperature from the drive's own hwmon chip (NVMe,
+// drivetemp). nullopt when "/" is not on a disk or the disk reports no
+// temperature that way.
+std::optional<DiskTemperature> startupDiskTemperature(const Roots& roots, const std::vector<MountinfoEntry>& mounts);
 
 }  // namespace vq::linux_platform::metrics
