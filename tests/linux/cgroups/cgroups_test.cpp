@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "platform/linux/cgroups/cgroup_files.h"
 #include "platform/linux/cgroups/linux_resource_limits.h"
@@ -18,15 +19,11 @@ Roots rootsOf(const std::string& tree) { return Roots{tree + "/proc", tree + "/s
 
 // A sample as one line: unset figures read "-".
 std::string describe(const ResourceLimitSample& s) {
-    const auto text = [](const auto& value) {
-        if (!value) return std::string("-");
-        if constexpr (std::is_same_v<std::decay_t<decltype(*value)>, bool>) return std::string(*value ? "yes" : "no");
-        std::ostringstream out;
-        out << *value;
-        return out.str();
-    };
-    return text(s.memoryLimitBytes) + " " + text(s.memoryUsedBytes) + " " + text(s.cpuQuota) + " " +
-           text(s.cpuThrottled) + " " + text(s.cpuUsage) + " " + text(s.pidsMax);
+    std::string line;
+    const auto add = [&](const auto& v) { line += (line.empty() ? "" : " ") + (v ? nlohmann::json(*v).dump() : "-"); };
+    add(s.memoryLimitBytes), add(s.memoryUsedBytes), add(s.cpuQuota), add(s.cpuThrottled), add(s.cpuUsage);
+    add(s.pidsMax);
+    return line;
 }
 
 TEST(Cgroups, LimitsOfEachLayout) {
@@ -54,8 +51,8 @@ TEST(Cgroups, ThrottlingAndUsageComeFromTheChangeBetweenSamples) {
     LinuxResourceLimits limits(rootsOf(copy), [&] { return now; });
     const std::string stat = copy + "/sys/fs/cgroup/user.slice/limited.slice/cpu.stat";
     const std::pair<const char*, const char*> steps[] = {
-        {"usage_usec 8500000\nnr_throttled 12\n", "2147483648 805306368 1.5 no 0.75 512"},
-        {"usage_usec 9000000\nnr_throttled 15\n", "2147483648 805306368 1.5 yes 0.25 512"},
+        {"usage_usec 8500000\nnr_throttled 12\n", "2147483648 805306368 1.5 false 0.75 512"},
+        {"usage_usec 9000000\nnr_throttled 15\n", "2147483648 805306368 1.5 true 0.25 512"},
         // A counter that went back (the group was made anew) tells nothing.
         {"usage_usec 10\nnr_throttled 0\n", "2147483648 805306368 1.5 - - 512"},
     };
