@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 
 #include "e2e.h"
 
@@ -124,23 +125,51 @@ TEST(HostFaults, AnSmcThatFailsAtEachStepGivesNoReadings) {
     }
 }
 
-// No session bus at all, and a bus that goes away while the host runs.
+// No session bus at all, and a bus that goes away while the host runs and comes back.
 TEST(HostFaults, TheHostOutlivesItsSessionBus) {
     Host without({kTwoCoreMachine, {}, {"DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus"}});
     wholePage(without);
     EXPECT_EQ(without.stop(), 0) << without.stderrText();
 
-    g_autoptr(GSubprocess) bus = g_subprocess_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr, "dbus-daemon", "--session",
-                                                  "--nofork", "--print-address=1", nullptr);
+    // A bus restarted at the same address is joined again: a module announced there reaches the host.
+    TempDir busFolder;
+    const std::string address = "unix:path=" + busFolder.path + "/bus";
+    using Bus = std::unique_ptr<GSubprocess, void (*)(GSubprocess*)>;
+    auto startBus = [&] {  // listening once it prints its address; killed when dropped
+        Bus bus(g_subprocess_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr, "dbus-daemon", "--session", "--nofork",
+                                 ("--address=" + address).c_str(), "--print-address=1", nullptr),
+                [](GSubprocess* daemon) {
+                    g_subprocess_force_exit(daemon), g_subprocess_wait(daemon, nullptr, nullptr);
+                    g_object_unref(daemon);
+                });
+        g_autoptr(GDataInputStream) out =
+            bus ? g_data_input_stream_new(g_subprocess_get_stdout_pipe(bus.get())) : nullptr;
+        g_free(out ? g_data_input_stream_read_line(out, nullptr, nullptr, nullptr) : nullptr);
+        return bus;
+    };
+    Bus bus = startBus();
     ASSERT_TRUE(bus) << "dbus-daemon is needed";
-    g_autoptr(GDataInputStream) out = g_data_input_stream_new(g_subprocess_get_stdout_pipe(bus));
-    g_autofree char* address = g_data_input_stream_read_line(out, nullptr, nullptr, nullptr);
-    ASSERT_TRUE(address);
-    Host host({kTwoCoreMachine, {}, {std::string("DBUS_SESSION_BUS_ADDRESS=") + address}});
+    Host host({VQ_FIXTURES_DIR "/machines/smc-macbookpro.json", {}, {"DBUS_SESSION_BUS_ADDRESS=" + address}});
     wholePage(host);
-    g_subprocess_force_exit(bus);
-    g_subprocess_wait(bus, nullptr, nullptr);
+    bus.reset();
     wholePage(host);
+    bus = startBus();
+    const fs::path bundle = fs::path(host.volumeIcons()).parent_path() / "Velquor/VelquorIntelSensorsV3.bundle";
+    fs::create_directories(bundle.parent_path());
+    fs::copy(VELQUETTE_SAMPLE_MODULE_DIR, bundle, fs::copy_options::recursive);
+    fs::permissions(bundle / "module.so", fs::perms(0755));
+    const std::string announce = "env DBUS_SESSION_BUS_ADDRESS=" + address +
+                                 " gdbus emit --session --object-path /org/brackwell/Notifications"
+                                 " --signal org.brackwell.Notifications.ParquellIntelModuleAvailable";
+    const json moduleFans = json::parse(R"([["Fan 1","2100rpm"],["Main Fan","1500rpm"]])");
+    bool arrived = false;
+    for (const gint64 end = g_get_monotonic_time() + 15 * G_USEC_PER_SEC; !arrived && g_get_monotonic_time() < end;) {
+        // Sent until seen: the host joins the new bus on a timer.
+        g_spawn_command_line_sync(announce.c_str(), nullptr, nullptr, nullptr, nullptr);
+        g_usleep(100000);
+        arrived = host.call("fans") == moduleFans;
+    }
+    EXPECT_TRUE(arrived) << host.stderrText();
     EXPECT_EQ(host.stop(), 0) << host.stderrText();
 }
 
