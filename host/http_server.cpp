@@ -154,14 +154,16 @@ gboolean HttpServer::onIncoming(GSocketService*, GSocketConnection* connection, 
     return TRUE;
 }
 
-HttpServer::~HttpServer() {
-    if (service_) {
-        g_socket_service_stop(service_.get());
-        g_socket_listener_close(G_SOCKET_LISTENER(service_.get()));
-        g_signal_handlers_disconnect_by_data(service_.get(), this);
+void stopServing(GSocketService* service, SoupServer* server, gpointer owner) {
+    if (service) {
+        g_socket_service_stop(service);
+        g_socket_listener_close(G_SOCKET_LISTENER(service));
+        g_signal_handlers_disconnect_by_data(service, owner);
     }
-    if (server_) soup_server_disconnect(server_.get());
+    if (server) soup_server_disconnect(server);
 }
+
+HttpServer::~HttpServer() { stopServing(service_.get(), server_.get(), this); }
 
 void HttpServer::onRequestHeaders(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
                                   gpointer self) {

@@ -30,6 +30,11 @@ struct ServerConfig {
 // Answers a GET of /metrics: the machine's figures in Prometheus' text format.
 void serveMetrics(SoupServerMessage* msg, const linux_platform::Roots& roots);
 
+// Stops a socket service that hands its connections to a libsoup server
+// (either may be null): no new connection is taken and `owner`'s handlers
+// are gone, so no callback reaches an object being destroyed.
+void stopServing(GSocketService* service, SoupServer* server, gpointer owner);
+
 class HttpServer {
 public:
     // Starts listening on the thread-default main context. Throws ListenError

@@ -113,14 +113,7 @@ MetricsListener::MetricsListener(MetricsListenConfig config)
     g_socket_service_start(service_.get());
 }
 
-MetricsListener::~MetricsListener() {
-    if (service_) {
-        g_socket_service_stop(service_.get());
-        g_socket_listener_close(G_SOCKET_LISTENER(service_.get()));
-        g_signal_handlers_disconnect_by_data(service_.get(), this);
-    }
-    if (server_) soup_server_disconnect(server_.get());
-}
+MetricsListener::~MetricsListener() { stopServing(service_.get(), server_.get(), this); }
 
 gboolean MetricsListener::onIncoming(GSocketService*, GSocketConnection* connection, GObject*, gpointer self) {
     auto& listener = *static_cast<MetricsListener*>(self);

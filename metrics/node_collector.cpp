@@ -79,10 +79,12 @@ std::string scrapeNodeMetrics(const linux_platform::Roots& roots) {
         const auto disk = mounts ? lm::startupDiskTemperature(roots, *mounts) : std::nullopt;
         return disk ? diskTemperatureFamilies(*disk) : std::vector<MetricFamily>{};
     });
-    // A reader of its own for each scrape: the page's reader keeps the
-    // previous sample for its rates, and a scrape changes no state.
+    // A reader of its own for each scrape, on the mount table read above:
+    // the page's reader keeps the previous sample for its rates, and a
+    // scrape changes no state.
     run("cgroup", [&]() -> std::optional<std::vector<MetricFamily>> {
-        return cgroupFamilies(linux_platform::LinuxResourceLimits(roots).sample());
+        if (!mounts) return std::nullopt;
+        return cgroupFamilies(linux_platform::LinuxResourceLimits(roots).sample(*mounts));
     });
     for (auto& family : buildInfoFamilies(VELQUETTE_VERSION)) builder.add(std::move(family));
     builder.add(collectorSuccessFamily(outcomes));

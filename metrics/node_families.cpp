@@ -1,24 +1,11 @@
 #include "metrics/node_families.h"
 
 #include <array>
-#include <charconv>
+
+#include "platform/linux/common/text_fields.h"
 
 namespace vq::metrics {
 namespace {
-
-std::optional<double> parseNumber(std::string_view text) {
-    double value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
-
-std::optional<std::int64_t> parseWhole(std::string_view text) {
-    std::int64_t value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
 
 MetricFamily single(std::string name, std::string help, double value, Labels labels = {}) {
     return {std::move(name), std::move(help), MetricType::Gauge, {{std::move(labels), value}}};
@@ -131,7 +118,7 @@ std::vector<MetricFamily> hwmonFamilies(const std::vector<lm::HwmonChip>& chips)
             if (auto label = properties.find("label"); label != properties.end())
                 labels.samples.push_back({{{"chip", chip.label}, {"label", label->second}, {"sensor", sensor}}, 1});
             const std::string* text = sensorValue(properties);
-            const auto value = text ? parseNumber(*text) : std::nullopt;
+            const auto value = text ? linux_platform::parseDecimal(*text) : std::nullopt;
             if (!value) continue;
             if (startsWithType(sensor, "temp"))
                 temperature.samples.push_back({{{"chip", chip.label}, {"sensor", sensor}}, *value * 0.001});
@@ -164,7 +151,7 @@ std::vector<MetricFamily> powerSupplyFamilies(const std::vector<lm::PowerSupply>
     for (const auto& supply : supplies) {
         for (std::size_t i = 0; i < values.size(); ++i) {
             const auto found = supply.attributes.find(values[i].file);
-            const auto whole = found == supply.attributes.end() ? std::nullopt : parseWhole(found->second);
+            const auto whole = found == supply.attributes.end() ? std::nullopt : linux_platform::parseInteger<std::int64_t>(found->second);
             if (whole) families[i].samples.push_back({{{"power_supply", supply.name}}, double(*whole) / values[i].divisor});
         }
         Labels labels = {{"power_supply", supply.name}};

@@ -12,15 +12,6 @@
 namespace vq::linux_platform {
 namespace {
 
-bool hasOption(std::string_view options, std::string_view name) {
-    for (std::size_t start = 0; start <= options.size();) {
-        const auto end = std::min(options.find(',', start), options.size());
-        if (options.substr(start, end - start) == name) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 // The folders of one controller's groups: the host's own first, then each
 // parent up to the top of the mount.
 struct Hierarchy {
@@ -39,7 +30,7 @@ public:
         if (!group) return std::nullopt;
         for (const MountinfoEntry& mount : mounts_) {
             const bool fits = group->unified ? mount.fsType == "cgroup2"
-                                             : mount.fsType == "cgroup" && hasOption(mount.superOptions, controller);
+                                             : mount.fsType == "cgroup" && superOption(mount, controller);
             if (!fits) continue;
             // A mount of a subtree (a container's view) shows the group
             // relative to that subtree.
@@ -102,9 +93,17 @@ LinuxResourceLimits::LinuxResourceLimits(Roots roots, std::function<double()> no
 }
 
 ResourceLimitSample LinuxResourceLimits::sample() {
+    const std::string cgroups = readWholeFile(roots_.proc + "/self/cgroup").value_or("");
+    if (cgroups != cgroupsOfMounts_ || mounts_.empty()) {
+        mounts_ = parseMountinfo(readWholeFile(roots_.proc + "/self/mountinfo").value_or(""));
+        cgroupsOfMounts_ = cgroups;
+    }
+    return sample(mounts_);
+}
+
+ResourceLimitSample LinuxResourceLimits::sample(const std::vector<MountinfoEntry>& mounts) {
     ResourceLimitSample out;
     const auto groups = parseProcCgroup(readWholeFile(roots_.proc + "/self/cgroup").value_or(""));
-    const auto mounts = parseMountinfo(readWholeFile(roots_.proc + "/self/mountinfo").value_or(""));
     // LXCFS mounts its own figures over these files; they already tell the
     // container's share and must not be corrected again.
     const auto virtualised = [&](std::string_view file) {

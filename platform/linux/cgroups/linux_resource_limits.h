@@ -11,8 +11,10 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/linux/common/roots.h"
+#include "platform/linux/storage/mountinfo.h"
 #include "platform/resource_limits.h"
 
 namespace vq::linux_platform {
@@ -22,6 +24,8 @@ public:
     // `now` answers seconds on a steady clock.
     explicit LinuxResourceLimits(Roots roots, std::function<double()> now = {});
     ResourceLimitSample sample() override;
+    // The same on a mount table the caller has already read.
+    ResourceLimitSample sample(const std::vector<MountinfoEntry>& mounts);
     std::string unitOf(std::int32_t pid) override;
 
 private:
@@ -35,6 +39,10 @@ private:
         double at = 0;
     };
     std::optional<Previous> throttles_, usage_;
+    // The mount table, read again only when the host's groups change: the
+    // page asks every second, and cgroup and LXCFS mounts stay put.
+    std::string cgroupsOfMounts_;
+    std::vector<MountinfoEntry> mounts_;
 };
 
 std::shared_ptr<ResourceLimits> makeLinuxResourceLimits(const Roots& roots);

@@ -42,7 +42,7 @@ inline std::vector<std::string_view> splitFields(std::string_view line) {
     return fields;
 }
 
-// The whole field must be a number that fits T.
+// The whole field must be a number that fits T (floating types too).
 template <typename T>
 std::optional<T> parseInteger(std::string_view field) {
     T value{};
@@ -51,5 +51,8 @@ std::optional<T> parseInteger(std::string_view field) {
     if (ec != std::errc() || ptr != end || field.empty()) return std::nullopt;
     return value;
 }
+
+// The whole field must be a decimal number ("0.52", "41500").
+inline std::optional<double> parseDecimal(std::string_view field) { return parseInteger<double>(field); }
 
 }  // namespace vq::linux_platform

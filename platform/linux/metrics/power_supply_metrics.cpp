@@ -5,18 +5,9 @@
 #include <algorithm>
 
 #include "platform/linux/common/file_reading.h"
+#include "platform/linux/common/text_fields.h"
 
 namespace vq::linux_platform::metrics {
-namespace {
-
-std::string trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-}  // namespace
-
 std::optional<std::vector<PowerSupply>> readPowerSupplyClass(const std::string& sysRoot) {
     const std::string classFolder = sysRoot + "/class/power_supply";
     auto names = listDirectory(classFolder);
@@ -32,7 +23,7 @@ std::optional<std::vector<PowerSupply>> readPowerSupplyClass(const std::string& 
             // Links (device, subsystem) and folders (power, wakeup) are not attributes.
             struct stat info{};
             if (::lstat((folder + "/" + file).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-            if (auto text = readWholeFile(folder + "/" + file)) supply.attributes[file] = trimmed(*text);
+            if (auto text = readWholeFile(folder + "/" + file)) supply.attributes[file] = std::string(trimBlanks(*text));
         }
         supplies.push_back(std::move(supply));
     }

@@ -1,18 +1,9 @@
 #include "platform/linux/metrics/proc_metrics.h"
 
-#include <charconv>
-
 #include "platform/linux/common/text_fields.h"
 
 namespace vq::linux_platform::metrics {
 namespace {
-
-std::optional<double> parseDouble(std::string_view field) {
-    double value = 0;
-    auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
-    if (field.empty() || error != std::errc{} || end != field.data() + field.size()) return std::nullopt;
-    return value;
-}
 
 bool isReportedVmstatCounter(std::string_view name) {
     return name.starts_with("oom_kill") || name.starts_with("pgpg") || name.starts_with("pswp") ||
@@ -54,7 +45,7 @@ std::vector<VmstatCounter> parseVmstatCounters(std::string_view text) {
 std::optional<LoadAverages> parseLoadavg(std::string_view text) {
     const auto parts = splitFields(takeLine(text));
     if (parts.size() < 3) return std::nullopt;
-    const auto one = parseDouble(parts[0]), five = parseDouble(parts[1]), fifteen = parseDouble(parts[2]);
+    const auto one = parseDecimal(parts[0]), five = parseDecimal(parts[1]), fifteen = parseDecimal(parts[2]);
     if (!one || !five || !fifteen) return std::nullopt;
     return LoadAverages{*one, *five, *fifteen};
 }

@@ -102,14 +102,20 @@ bool mountsFileSystemTop(const MountinfoEntry& entry) {
     if (entry.fsType != "btrfs") return false;
     // "subvol=/@home" among the super options: the subvolume is the mount's
     // own top, not a bind mount of a directory inside it.
+    return superOption(entry, "subvol") == entry.root;
+}
+
+std::optional<std::string_view> superOption(const MountinfoEntry& entry, std::string_view name) {
     for (std::string_view rest = entry.superOptions; !rest.empty();) {
         const auto comma = rest.find(',');
         const std::string_view option = rest.substr(0, comma);
-        if (startsWith(option, "subvol=")) return option.substr(7) == entry.root;
+        if (option == name) return std::string_view{};
+        if (option.size() > name.size() && startsWith(option, name) && option[name.size()] == '=')
+            return option.substr(name.size() + 1);
         if (comma == std::string_view::npos) break;
         rest.remove_prefix(comma + 1);
     }
-    return false;
+    return std::nullopt;
 }
 
 }  // namespace vq::linux_platform

@@ -3,6 +3,7 @@
 //   ID PARENT MAJ:MIN ROOT MOUNTPOINT OPTIONS [OPTIONAL...] - FSTYPE SOURCE SUPEROPTIONS
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,5 +39,9 @@ bool isNetworkFileSystem(std::string_view fsType);
 // btrfs subvolume that its options name. Bind mounts of a subdirectory or a
 // single file show neither.
 bool mountsFileSystemTop(const MountinfoEntry& entry);
+
+// The value of a super option ("subvol=/@home" -> "/@home"), "" for a flag
+// ("memory"); nullopt when the mount does not have it.
+std::optional<std::string_view> superOption(const MountinfoEntry& entry, std::string_view name);
 
 }  // namespace vq::linux_platform
