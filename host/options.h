@@ -19,6 +19,7 @@ struct HostOptions {
     std::optional<std::string> webConfig;      // its TLS and basic auth settings
     bool metricsInsecure = false;
     bool showHelp = false;
+    bool showVersion = false;
 };
 
 constexpr std::string_view kUsage =
@@ -29,7 +30,9 @@ constexpr std::string_view kUsage =
     "  --web-root DIR  directory of the widget page\n"
     "  --metrics-listen ADDR:PORT  also serve /metrics alone there ([v6]:PORT for IPv6)\n"
     "  --web-config FILE           TLS and basic auth of that listener (Prometheus' web-config format)\n"
-    "  --metrics-insecure          allow it on a non-loopback address without authentication\n";
+    "  --metrics-insecure          allow it on a non-loopback address without authentication\n"
+    "  --help          show this help and exit\n"
+    "  --version       show the version and exit\n";
 
 // The options, or a one-line reason why the command line is wrong. Each
 // option takes its value as the next argument or after "=".
