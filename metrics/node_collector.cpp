@@ -47,7 +47,13 @@ const std::string& NodeScraper::scrape() {
     outcomes.emplace_back("loadavg", load.has_value());
 
     const bool haveMeminfo = meminfo_.readInto(text_);
-    if (haveMeminfo) writeMemory(out, lm::parseMeminfoFields(text_));
+    std::optional<std::uint64_t> memTotalKiB;
+    if (haveMeminfo) {
+        const auto fields = lm::parseMeminfoFields(text_);
+        writeMemory(out, fields);
+        for (const auto& field : fields)
+            if (field.key == "MemTotal" && field.inKiB) memTotalKiB = field.value;
+    }
     outcomes.emplace_back("meminfo", haveMeminfo);
 
     const bool haveVmstat = vmstat_.readInto(text_);
@@ -98,7 +104,7 @@ const std::string& NodeScraper::scrape() {
 
     // A reader of its own for each scrape: the page's reader keeps the
     // previous sample for its rates, and a scrape changes no state.
-    if (haveMounts) writeCgroupLimits(out, linux_platform::LinuxResourceLimits(roots_).sample(*mounts_));
+    if (haveMounts) writeCgroupLimits(out, linux_platform::LinuxResourceLimits(roots_).sample(*mounts_, memTotalKiB));
     outcomes.emplace_back("cgroup", haveMounts);
 
     writeBuildInfo(out, VELQUETTE_VERSION);
