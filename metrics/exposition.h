@@ -6,9 +6,9 @@
 // label values and HELP text are escaped, names are checked, and values use
 // Go's spellings for the special floats.
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
-#include <initializer_list>
 #include <utility>
 #include <vector>
 
