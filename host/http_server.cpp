@@ -68,8 +68,8 @@ std::string urlHost(GInetAddress* address) {
 
 // Read afresh from the machine for every request, beside the plug-in object
 // rather than through it, so that a scrape clears no miner's change flag.
-void serveMetrics(SoupServerMessage* msg, const linux_platform::Roots& roots) {
-    const std::string text = metrics::scrapeNodeMetrics(roots);
+void serveMetrics(SoupServerMessage* msg, metrics::NodeScraper& scraper) {
+    const std::string& text = scraper.scrape();
     addCommonHeaders(msg);
     soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Cache-Control", "no-store");
     soup_server_message_set_status(msg, 200, nullptr);
@@ -77,7 +77,7 @@ void serveMetrics(SoupServerMessage* msg, const linux_platform::Roots& roots) {
 }
 
 HttpServer::HttpServer(const ServerConfig& config, HostWindow& window)
-    : window_(window), webRoot_(config.webRoot), roots_(linux_platform::Roots::fromEnvironment()) {
+    : window_(window), webRoot_(config.webRoot), scraper_(linux_platform::Roots::fromEnvironment()) {
     GObjectPtr<GInetAddress> address(g_inet_address_new_from_string(config.listenAddress.c_str()));
     if (!address) throw ListenError("cannot listen on \"" + config.listenAddress + "\": not an IP address");
 
@@ -222,7 +222,7 @@ void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path
         server.serveIcon(msg, path);
         break;
     case Route::Metrics:
-        serveMetrics(msg, server.roots_);
+        serveMetrics(msg, server.scraper_);
         break;
     case Route::Call:
     case Route::Batch:

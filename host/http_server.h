@@ -13,7 +13,7 @@
 #include "host/glib_handles.h"
 #include "host/host_window.h"
 #include "host/request_guard.h"
-#include "platform/linux/common/roots.h"
+#include "metrics/node_collector.h"
 
 namespace vq::host {
 
@@ -28,7 +28,7 @@ struct ServerConfig {
 };
 
 // Answers a GET of /metrics: the machine's figures in Prometheus' text format.
-void serveMetrics(SoupServerMessage* msg, const linux_platform::Roots& roots);
+void serveMetrics(SoupServerMessage* msg, metrics::NodeScraper& scraper);
 
 // Stops a socket service that hands its connections to a libsoup server
 // (either may be null): no new connection is taken and `owner`'s handlers
@@ -61,7 +61,7 @@ private:
 
     HostWindow& window_;
     std::string webRoot_;
-    linux_platform::Roots roots_;
+    metrics::NodeScraper scraper_;  // the /metrics page; kept for its open files and buffers
     ServerAuthority authority_;
     std::string url_;
     GObjectPtr<SoupServer> server_;

@@ -14,7 +14,7 @@
 #include "host/glib_handles.h"
 #include "host/request_guard.h"
 #include "host/web_config.h"
-#include "platform/linux/common/roots.h"
+#include "metrics/node_collector.h"
 
 namespace vq::host {
 
@@ -47,7 +47,7 @@ private:
     static void onRequest(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, gpointer self);
 
     MetricsListenConfig config_;
-    linux_platform::Roots roots_;
+    metrics::NodeScraper scraper_;  // the /metrics page; kept for its open files and buffers
     bool checkHost_ = false;  // on loopback, the Host header must name this listener
     ServerAuthority authority_;
     GObjectPtr<SoupServer> server_;
