@@ -5,6 +5,7 @@
 #include "metrics/node_families.h"
 #include "platform/linux/cgroups/linux_resource_limits.h"
 #include "platform/linux/common/file_reading.h"
+#include "platform/linux/gpu/linux_gpus.h"
 
 #ifndef VELQUETTE_VERSION
 #error "VELQUETTE_VERSION must name the version being built"
@@ -85,6 +86,12 @@ std::string scrapeNodeMetrics(const linux_platform::Roots& roots) {
     run("cgroup", [&]() -> std::optional<std::vector<MetricFamily>> {
         if (!mounts) return std::nullopt;
         return cgroupFamilies(linux_platform::LinuxResourceLimits(roots).sample(*mounts));
+    });
+    // A reader of its own too, so one sample: the figures of this moment
+    // (amdgpu's busy instant, NVML's), no busy share where it takes two
+    // samples (Intel's client counters). No GPU is no failure.
+    run("gpu", [&]() -> std::optional<std::vector<MetricFamily>> {
+        return gpuFamilies(linux_platform::LinuxGpus(roots).sample());
     });
     for (auto& family : buildInfoFamilies(VELQUETTE_VERSION)) builder.add(std::move(family));
     builder.add(collectorSuccessFamily(outcomes));

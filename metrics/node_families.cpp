@@ -202,6 +202,27 @@ std::vector<MetricFamily> cgroupFamilies(const ResourceLimitSample& limits) {
     return families;
 }
 
+std::vector<MetricFamily> gpuFamilies(const std::vector<GpuReading>& gpus) {
+    const auto family = [&](const char* name, const char* help, auto figure) {
+        MetricFamily f{name, help, MetricType::Gauge, {}};
+        for (const GpuReading& gpu : gpus)
+            if (const std::optional<double> value = figure(gpu)) f.samples.push_back({{{"gpu", gpu.pciAddress}}, *value});
+        return f;
+    };
+    const auto some = [](const auto& v) { return v ? std::optional<double>(double(*v)) : std::nullopt; };
+    return {family("velquette_gpu_busy_ratio", "Share of the time the GPU was busy (0 to 1).",
+                   [](const GpuReading& g) { return g.busyPercent ? std::optional(*g.busyPercent / 100) : std::nullopt; }),
+            family("velquette_gpu_memory_used_bytes", "Video memory in use.",
+                   [&](const GpuReading& g) { return some(g.vramUsedBytes); }),
+            family("velquette_gpu_memory_total_bytes", "Video memory of the GPU.",
+                   [&](const GpuReading& g) { return some(g.vramTotalBytes); }),
+            family("velquette_gpu_temperature_celsius", "GPU temperature.",
+                   [&](const GpuReading& g) { return some(g.celsius); }),
+            family("velquette_gpu_power_watts", "Power the GPU draws.", [&](const GpuReading& g) { return some(g.watts); }),
+            family("velquette_gpu_clock_hertz", "The GPU's graphics clock.",
+                   [](const GpuReading& g) { return g.megahertz ? std::optional(*g.megahertz * 1e6) : std::nullopt; })};
+}
+
 std::vector<MetricFamily> buildInfoFamilies(const std::string& version) {
     return {single("velquette_build_info", "The Velquette host that serves these metrics.", 1, {{"version", version}})};
 }

@@ -15,6 +15,7 @@
 #include "platform/linux/metrics/proc_metrics.h"
 #include "platform/linux/metrics/system_metrics.h"
 #include "platform/linux/processor/proc_stat.h"
+#include "platform/gpus.h"
 #include "platform/resource_limits.h"
 
 namespace vq::metrics {
@@ -44,6 +45,10 @@ std::vector<MetricFamily> buildInfoFamilies(const std::string& version);
 // The limits that bind the host in a container or a limited slice; none
 // where nothing binds.
 std::vector<MetricFamily> cgroupFamilies(const ResourceLimitSample& limits);
+// velquette_gpu_{busy_ratio,memory_used_bytes,memory_total_bytes,
+// temperature_celsius,power_watts,clock_hertz}{gpu}, gpu the PCI address;
+// a figure that is unknown (or a GPU asleep) has no series.
+std::vector<MetricFamily> gpuFamilies(const std::vector<GpuReading>& gpus);
 // velquette_scrape_collector_success{collector}: 1 where the collector read
 // its source, 0 where it could not.
 MetricFamily collectorSuccessFamily(const std::vector<std::pair<std::string, bool>>& outcomes);

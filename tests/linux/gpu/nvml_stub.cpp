@@ -1,119 +1,71 @@
-/* A stand-in for libnvidia-ml.so.1 that answers what the test scripts in
-   vq_nvml_stub: whether init succeeds, the devices by PCI address and each
-   function's return code. It counts inits and shutdowns, and refuses every
-   device call made outside an init … shutdown pair, as NVML does. */
+// A stand-in for libnvidia-ml.so.1 answering what the test scripts in vq_nvml_stub: whether init succeeds, the
+// devices by PCI address, each figure's return code. It counts inits and shutdowns and, as NVML does, refuses
+// device calls outside an init … shutdown pair.
 #include <cstring>
 
 extern "C" {
 
-#define NVML_SUCCESS 0
-#define NVML_ERROR_UNINITIALIZED 1
-#define NVML_ERROR_INVALID_ARGUMENT 2
-#define NVML_ERROR_NOT_FOUND 6
-
 struct VqNvmlStubDevice {
     const char* busId;
     const char* name;
-    int utilizationReturn, memoryReturn, temperatureReturn, powerReturn, clockReturn;
+    int returns[5];  // utilisation, memory, temperature, power, clock
     unsigned utilization;
     unsigned long long memoryTotal, memoryUsed;
     unsigned celsius, milliwatts, megahertz;
 };
-
 struct VqNvmlStub {
-    int initReturn;
-    int inits, shutdowns, initialised, callsOutsideInit;
-    int deviceCount;
-    struct VqNvmlStubDevice devices[4];
+    int initReturn, inits, shutdowns, initialised, callsOutsideInit, deviceCount;
+    VqNvmlStubDevice devices[4];
 };
-
-__attribute__((visibility("default"))) struct VqNvmlStub vq_nvml_stub;
-
-typedef struct VqNvmlStubDevice* nvmlDevice_t;
-struct nvmlUtilization_t { unsigned int gpu, memory; };
-struct nvmlMemory_t { unsigned long long total, free, used; };
+__attribute__((visibility("default"))) VqNvmlStub vq_nvml_stub;
 
 #define EXPORT __attribute__((visibility("default")))
+using Device = VqNvmlStubDevice*;
 
-EXPORT int nvmlInit_v2(void) {
+static int refused(Device device, int figure) {
+    if (vq_nvml_stub.initialised == 0) return ++vq_nvml_stub.callsOutsideInit, 1;  // NVML_ERROR_UNINITIALIZED
+    return device->returns[figure];
+}
+
+EXPORT int nvmlInit_v2() {
     ++vq_nvml_stub.inits;
-    if (vq_nvml_stub.initReturn != NVML_SUCCESS) return vq_nvml_stub.initReturn;
-    ++vq_nvml_stub.initialised;
-    return NVML_SUCCESS;
+    if (vq_nvml_stub.initReturn == 0) ++vq_nvml_stub.initialised;
+    return vq_nvml_stub.initReturn;
 }
-
-EXPORT int nvmlShutdown(void) {
+EXPORT int nvmlShutdown() {
     ++vq_nvml_stub.shutdowns;
-    if (vq_nvml_stub.initialised == 0) return NVML_ERROR_UNINITIALIZED;
-    --vq_nvml_stub.initialised;
-    return NVML_SUCCESS;
+    return vq_nvml_stub.initialised > 0 ? (--vq_nvml_stub.initialised, 0) : 1;
 }
-
-static int ready(const void* out) {
-    if (vq_nvml_stub.initialised == 0) {
-        ++vq_nvml_stub.callsOutsideInit;
-        return NVML_ERROR_UNINITIALIZED;
-    }
-    return out ? NVML_SUCCESS : NVML_ERROR_INVALID_ARGUMENT;
-}
-
-EXPORT int nvmlDeviceGetHandleByPciBusId_v2(const char* busId, nvmlDevice_t* device) {
-    int status = ready(device);
-    if (status != NVML_SUCCESS) return status;
+EXPORT int nvmlDeviceGetHandleByPciBusId_v2(const char* busId, Device* device) {
+    if (vq_nvml_stub.initialised == 0) return ++vq_nvml_stub.callsOutsideInit, 1;
     for (int i = 0; i < vq_nvml_stub.deviceCount; ++i)
-        if (strcmp(vq_nvml_stub.devices[i].busId, busId) == 0) {
-            *device = &vq_nvml_stub.devices[i];
-            return NVML_SUCCESS;
-        }
-    return NVML_ERROR_NOT_FOUND;
+        if (std::strcmp(vq_nvml_stub.devices[i].busId, busId) == 0) return *device = &vq_nvml_stub.devices[i], 0;
+    return 6;  // NVML_ERROR_NOT_FOUND
 }
-
-EXPORT int nvmlDeviceGetName(nvmlDevice_t device, char* name, unsigned int length) {
-    int status = ready(name);
-    if (status != NVML_SUCCESS) return status;
-    strncpy(name, device->name, length);
-    name[length - 1] = 0;
-    return NVML_SUCCESS;
+EXPORT int nvmlDeviceGetName(Device d, char* name, unsigned length) {
+    if (vq_nvml_stub.initialised == 0) return ++vq_nvml_stub.callsOutsideInit, 1;
+    std::strncpy(name, d->name, length - 1);
+    return 0;
 }
-
-EXPORT int nvmlDeviceGetUtilizationRates(nvmlDevice_t device, nvmlUtilization_t* use) {
-    int status = ready(use);
-    if (status != NVML_SUCCESS || device->utilizationReturn != NVML_SUCCESS) return status ? status : device->utilizationReturn;
-    use->gpu = device->utilization;
-    use->memory = 0;
-    return NVML_SUCCESS;
+EXPORT int nvmlDeviceGetUtilizationRates(Device d, unsigned* rates) {
+    if (int status = refused(d, 0)) return status;
+    return rates[0] = d->utilization, rates[1] = 0, 0;
 }
-
-EXPORT int nvmlDeviceGetMemoryInfo(nvmlDevice_t device, nvmlMemory_t* memory) {
-    int status = ready(memory);
-    if (status != NVML_SUCCESS || device->memoryReturn != NVML_SUCCESS) return status ? status : device->memoryReturn;
-    memory->total = device->memoryTotal;
-    memory->used = device->memoryUsed;
-    memory->free = device->memoryTotal - device->memoryUsed;
-    return NVML_SUCCESS;
+EXPORT int nvmlDeviceGetMemoryInfo(Device d, unsigned long long* m) {
+    if (int status = refused(d, 1)) return status;
+    return m[0] = d->memoryTotal, m[1] = d->memoryTotal - d->memoryUsed, m[2] = d->memoryUsed, 0;
 }
-
-EXPORT int nvmlDeviceGetTemperature(nvmlDevice_t device, unsigned sensor, unsigned* celsius) {
-    int status = ready(celsius);
-    if (status != NVML_SUCCESS || device->temperatureReturn != NVML_SUCCESS) return status ? status : device->temperatureReturn;
-    if (sensor != 0) return NVML_ERROR_INVALID_ARGUMENT;
-    *celsius = device->celsius;
-    return NVML_SUCCESS;
+EXPORT int nvmlDeviceGetTemperature(Device d, unsigned sensor, unsigned* c) {
+    if (int status = refused(d, 2)) return status;
+    return sensor != 0 ? 2 : (*c = d->celsius, 0);
 }
-
-EXPORT int nvmlDeviceGetPowerUsage(nvmlDevice_t device, unsigned* milliwatts) {
-    int status = ready(milliwatts);
-    if (status != NVML_SUCCESS || device->powerReturn != NVML_SUCCESS) return status ? status : device->powerReturn;
-    *milliwatts = device->milliwatts;
-    return NVML_SUCCESS;
+EXPORT int nvmlDeviceGetPowerUsage(Device d, unsigned* mw) {
+    if (int status = refused(d, 3)) return status;
+    return *mw = d->milliwatts, 0;
 }
-
-EXPORT int nvmlDeviceGetClockInfo(nvmlDevice_t device, unsigned type, unsigned* megahertz) {
-    int status = ready(megahertz);
-    if (status != NVML_SUCCESS || device->clockReturn != NVML_SUCCESS) return status ? status : device->clockReturn;
-    if (type != 0) return NVML_ERROR_INVALID_ARGUMENT;
-    *megahertz = device->megahertz;
-    return NVML_SUCCESS;
+EXPORT int nvmlDeviceGetClockInfo(Device d, unsigned type, unsigned* mhz) {
+    if (int status = refused(d, 4)) return status;
+    return type != 0 ? 2 : (*mhz = d->megahertz, 0);
 }
 
 }  // extern "C"

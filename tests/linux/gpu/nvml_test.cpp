@@ -1,101 +1,71 @@
-// NVIDIA's figures through a stand-in libnvidia-ml.so.1 (nvml_stub.cpp) loaded from VELQUETTE_NVML_LIBRARY: the
-// figures, "not supported" answers, a failing init, and a GPU in runtime suspend that NVML is never asked about.
+// NVIDIA's figures through the stand-in libnvidia-ml.so.1 (nvml_stub.cpp) loaded from VELQUETTE_NVML_LIBRARY.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iomanip>
+#include <sstream>
 
 #include "platform/linux/gpu/linux_gpus.h"
-#include "platform/linux/gpu/nvml_library.h"
 
 namespace vq::linux_platform {
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr int kNotSupported = 3, kDriverNotLoaded = 9;
-
-struct StubDevice {
-    const char* busId;
-    const char* name;
-    int utilizationReturn, memoryReturn, temperatureReturn, powerReturn, clockReturn;
-    unsigned utilization;
-    unsigned long long memoryTotal, memoryUsed;
-    unsigned celsius, milliwatts, megahertz;
-};
-struct Stub {
-    int initReturn;
-    int inits, shutdowns, initialised, callsOutsideInit;
-    int deviceCount;
-    StubDevice devices[4];
+struct Stub {  // as nvml_stub.cpp lays it out
+    int initReturn, inits, shutdowns, initialised, callsOutsideInit, deviceCount;
+    struct {
+        const char* busId;
+        const char* name;
+        int returns[5];
+        unsigned utilization;
+        unsigned long long memoryTotal, memoryUsed;
+        unsigned celsius, milliwatts, megahertz;
+    } devices[4];
 };
 
-Stub& stub() {
-    static Stub* script = [] {
-        // The same file the reader loads, so the same copy of its state.
-        ::setenv("VELQUETTE_NVML_LIBRARY", VELQUETTE_NVML_STUB, 1);
-        void* handle = ::dlopen(VELQUETTE_NVML_STUB, RTLD_NOW);
-        return handle ? static_cast<Stub*>(::dlsym(handle, "vq_nvml_stub")) : nullptr;
-    }();
-    if (!script) std::abort();
-    return *script;
-}
-
-std::string figures(const GpuReading& g) {
-    std::string text = g.name + (g.asleep ? " asleep" : "");
-    const auto add = [&](const auto& v) { text += " " + (v ? std::to_string(double(*v)) : std::string("-")); };
-    add(g.busyPercent), add(g.vramUsedBytes), add(g.vramTotalBytes), add(g.celsius), add(g.watts), add(g.megahertz);
-    return text;
-}
-
+// Figures, "not supported" answers (3) and a failing init (9: no driver) on a laptop's NVIDIA GPU; when it sleeps,
+// NVML is not started at all. Every sample is one init and one shutdown, so nothing holds the GPU between them.
 TEST(Nvml, FiguresBetweenOneInitAndOneShutdown) {
-    const std::string tree = VELQUETTE_FIXTURES "/linux/gpu-two";
-    const std::string copy = fs::temp_directory_path() / ("vq-nvml-" + std::to_string(::getpid()));
-    fs::remove_all(copy);
-    fs::copy(tree, copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    Stub& s = stub();
+    ::setenv("VELQUETTE_NVML_LIBRARY", VELQUETTE_NVML_STUB, 1);
+    auto& s = *static_cast<Stub*>(::dlsym(::dlopen(VELQUETTE_NVML_STUB, RTLD_NOW), "vq_nvml_stub"));
     s.deviceCount = 1;
-    s.devices[0] = {"0000:01:00.0", "NVIDIA GeForce RTX 3050 Laptop GPU", 0, 0, 0, 0, 0,
-                    42, 4294967296ull, 1073741824ull, 57, 12345, 1590};
+    s.devices[0] = {"0000:01:00.0", "NVIDIA GeForce RTX 3050 Laptop GPU", {}, 42, 4ull << 30, 1ull << 30, 57, 12345, 1590};
+    const std::string copy = std::filesystem::temp_directory_path() / ("vq-nvml-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(copy);
+    std::filesystem::copy(VELQUETTE_FIXTURES "/linux/gpu-two", copy,
+                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
     LinuxGpus gpus({copy + "/proc", copy + "/sys", copy + "/udev", "/nonexistent"});
-    const auto nvidia = [&] { return figures(gpus.sample().at(1)); };
-
-    struct Step {
-        const char* what;
-        std::function<void()> change;
-        const char* expected;
-        int inits;
-    };
-    const Step steps[] = {
-        {"every figure", [] {},
-         "NVIDIA GeForce RTX 3050 Laptop GPU 42.000000 1073741824.000000 4294967296.000000 57.000000 12.345000 "
-         "1590.000000", 1},
-        {"not supported", [&] { s.devices[0].temperatureReturn = s.devices[0].powerReturn = kNotSupported; },
-         "NVIDIA GeForce RTX 3050 Laptop GPU 42.000000 1073741824.000000 4294967296.000000 - - 1590.000000", 1},
-        // No driver: the card stays, under the name NVML gave before, without figures.
-        {"init fails", [&] { s.initReturn = kDriverNotLoaded; }, "NVIDIA GeForce RTX 3050 Laptop GPU - - - - - -", 1},
-        // Asleep: NVML is not even started, and the name it gave before stays.
+    const std::tuple<const char*, std::function<void()>, const char*, int> steps[] = {
+        {"figures", [] {}, "NVIDIA GeForce RTX 3050 Laptop GPU 42 1073741824 4294967296 57 12.345 1590", 1},
+        {"not supported", [&] { s.devices[0].returns[2] = s.devices[0].returns[3] = 3; },
+         "NVIDIA GeForce RTX 3050 Laptop GPU 42 1073741824 4294967296 - - 1590", 1},
+        {"init fails", [&] { s.initReturn = 9; }, "NVIDIA GeForce RTX 3050 Laptop GPU - - - - - -", 1},
         {"asleep",
          [&] {
              s.initReturn = 0;
-             std::ofstream(copy + "/sys/devices/pci0000:00/0000:00:01.0/0000:01:00.0/power/runtime_status") << "suspended\n";
+             std::ofstream(copy + "/sys/devices/pci0000:00/0000:00:01.0/0000:01:00.0/power/runtime_status") << "suspended";
          },
          "NVIDIA GeForce RTX 3050 Laptop GPU asleep - - - - - -", 0},
     };
-    for (const auto& step : steps) {
-        step.change();
-        const int inits = s.inits, shutdowns = s.shutdowns;
-        EXPECT_EQ(nvidia(), step.expected) << step.what;
-        EXPECT_EQ(s.inits - inits, step.inits) << step.what;
-        // Nothing is left initialised between samples, so the GPU may sleep.
-        EXPECT_EQ(s.initialised, 0) << step.what;
-        EXPECT_EQ(s.shutdowns - shutdowns, s.initReturn == 0 ? step.inits : 0) << step.what;
+    for (const auto& [what, change, expected, inits] : steps) {
+        change();
+        const int initsBefore = s.inits, shutdownsBefore = s.shutdowns;
+        const GpuReading g = gpus.sample().at(1);
+        std::ostringstream shown;
+        shown << std::setprecision(12) << g.name << (g.asleep ? " asleep" : "");
+        for (auto v : {g.busyPercent, g.vramUsedBytes ? std::optional<double>(*g.vramUsedBytes) : std::nullopt,
+                       g.vramTotalBytes ? std::optional<double>(*g.vramTotalBytes) : std::nullopt, g.celsius, g.watts,
+                       g.megahertz})
+            v ? shown << " " << *v : shown << " -";
+        EXPECT_EQ(shown.str(), expected) << what;
+        EXPECT_EQ(s.inits - initsBefore, inits) << what;
+        EXPECT_EQ(s.shutdowns - shutdownsBefore, s.initReturn == 0 ? inits : 0) << what;
+        EXPECT_EQ(s.initialised, 0) << what;
     }
     EXPECT_EQ(s.callsOutsideInit, 0);
-    fs::remove_all(copy);
+    std::filesystem::remove_all(copy);
 }
 
 }  // namespace
