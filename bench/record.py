@@ -246,7 +246,7 @@ def write_page(figures, path):
     lines += targets(figures)
     lines += ["## Whole refresh", "",
               "Host CPU (utime + stime of the host process, and its schedstat time) per `/batch` round trip;",
-              "`page` is the page's steady cycle with every section shown (14 calls per refresh, topProcesses on every third), `cpu` the CPU section alone.",
+              "`page` is the page's steady cycle with every section shown (15 calls per refresh, topProcesses on every third), `cpu` the CPU section alone.",
               "Target: a whole refresh under 1 ms of host CPU.", "",
               "| batch | machine | host CPU µs (utime+stime) | host CPU µs (schedstat) |", "|---|---|---:|---:|"]
     for key, value in sorted(figures["refresh"].items()):

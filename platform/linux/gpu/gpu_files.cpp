@@ -1,11 +1,14 @@
 #include "platform/linux/gpu/gpu_files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
 #include "platform/linux/common/file_reading.h"
 #include "platform/linux/common/text_fields.h"
+#include "platform/linux/common/unique_fd.h"
 
 namespace vq::linux_platform {
 namespace {
@@ -32,7 +35,7 @@ std::string firstTemperature(const std::string& hwmon) {
 }
 
 std::optional<std::int64_t> readNumber(const std::string& path, std::string& buffer) {
-    if (path.empty() || !readWholeFileInto(path, buffer)) return std::nullopt;
+    if (path.empty() || !readAttribute(path, buffer)) return std::nullopt;
     return parseSysfsNumber(buffer);
 }
 
@@ -60,6 +63,15 @@ GpuFiles findGpuFiles(const DrmCard& card) {
         files.clockHz = ifExists(hwmon + "/freq1_input");
     }
     return files;
+}
+
+bool readAttribute(const std::string& path, std::string& buffer) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    char text[256];
+    const ssize_t n = fd ? ::read(fd.get(), text, sizeof text) : -1;
+    if (n < 0) return false;
+    buffer.assign(text, std::size_t(n));
+    return true;
 }
 
 std::optional<std::int64_t> parseSysfsNumber(std::string_view text) {

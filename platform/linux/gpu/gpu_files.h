@@ -30,6 +30,10 @@ struct GpuFiles {
 
 GpuFiles findGpuFiles(const DrmCard& card);
 
+// A sysfs attribute's text in one read (sysfs hands the whole value to the
+// first read), into a buffer the caller keeps; false when it cannot be read.
+bool readAttribute(const std::string& path, std::string& buffer);
+
 // A sysfs number ("42\n"); nullopt for anything else.
 std::optional<std::int64_t> parseSysfsNumber(std::string_view text);
 

@@ -62,7 +62,7 @@ std::vector<GpuReading> LinuxGpus::sample() {
     std::vector<std::string> awakeNvidia;
     bool intelAwake = false;
     for (Card& entry : cards_) {
-        const bool asleep = readWholeFileInto(entry.files.runtimeStatus, buffer_) && isRuntimeSuspended(buffer_);
+        const bool asleep = readAttribute(entry.files.runtimeStatus, buffer_) && isRuntimeSuspended(buffer_);
         GpuReading reading;
         if (!asleep) {
             reading = readGpuFiles(entry.files, buffer_);
