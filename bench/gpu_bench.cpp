@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "../tests/linux/gpu/nvml_stub.h"
 #include "platform/linux/common/file_reading.h"
 #include "platform/linux/gpu/linux_gpus.h"
 #include "platform/linux/gpu/nvml_library.h"
@@ -132,20 +133,8 @@ int main(int argc, char** argv) {
     // The stand-in answers one GPU; set before the reader loads the library.
     ::setenv("VELQUETTE_NVML_LIBRARY", VELQUETTE_NVML_STUB, 1);
     void* library = ::dlopen(VELQUETTE_NVML_STUB, RTLD_NOW);
-    struct Device {
-        const char* busId;
-        const char* name;
-        int returns[5];
-        unsigned utilization;
-        unsigned long long total, used;
-        unsigned celsius, milliwatts, megahertz;
-    };
-    struct Stub {
-        int initReturn, inits, shutdowns, initialised, callsOutsideInit, deviceCount;
-        Device devices[4];
-    };
     if (!library) return 1;
-    auto* stub = static_cast<Stub*>(::dlsym(library, "vq_nvml_stub"));
+    auto* stub = static_cast<VqNvmlStub*>(::dlsym(library, "vq_nvml_stub"));
     stub->deviceCount = 1;
     stub->devices[0] = {"0000:01:00.0", "NVIDIA GeForce RTX 3050 Laptop GPU", {}, 42, 4ull << 30, 1ull << 30, 57, 12345, 1590};
     benchmark::Initialize(&argc, argv);

@@ -8,28 +8,17 @@
 #include <iomanip>
 #include <sstream>
 
+#include "nvml_stub.h"
 #include "platform/linux/gpu/linux_gpus.h"
 
 namespace vq::linux_platform {
 namespace {
 
-struct Stub {  // as nvml_stub.cpp lays it out
-    int initReturn, inits, shutdowns, initialised, callsOutsideInit, deviceCount;
-    struct {
-        const char* busId;
-        const char* name;
-        int returns[5];
-        unsigned utilization;
-        unsigned long long memoryTotal, memoryUsed;
-        unsigned celsius, milliwatts, megahertz;
-    } devices[4];
-};
-
 // Figures, "not supported" answers (3) and a failing init (9: no driver) on a laptop's NVIDIA GPU; when it sleeps,
 // NVML is not started at all. Every sample is one init and one shutdown, so nothing holds the GPU between them.
 TEST(Nvml, FiguresBetweenOneInitAndOneShutdown) {
     ::setenv("VELQUETTE_NVML_LIBRARY", VELQUETTE_NVML_STUB, 1);
-    auto& s = *static_cast<Stub*>(::dlsym(::dlopen(VELQUETTE_NVML_STUB, RTLD_NOW), "vq_nvml_stub"));
+    auto& s = *static_cast<VqNvmlStub*>(::dlsym(::dlopen(VELQUETTE_NVML_STUB, RTLD_NOW), "vq_nvml_stub"));
     s.deviceCount = 1;
     s.devices[0] = {"0000:01:00.0", "NVIDIA GeForce RTX 3050 Laptop GPU", {}, 42, 4ull << 30, 1ull << 30, 57, 12345, 1590};
     const std::string copy = std::filesystem::temp_directory_path() / ("vq-nvml-" + std::to_string(::getpid()));
