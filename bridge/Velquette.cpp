@@ -231,6 +231,16 @@ Value Velquette::limits() {
                  {"pidsMax", field(sample.pidsMax)}};
 }
 
+Value Velquette::gpus() {
+    Value rows = Value::array();
+    if (!platform_.gpus) return rows;
+    const auto field = [](const auto& value) { return value ? Value(*value) : Value(nullptr); };
+    for (const GpuReading& gpu : platform_.gpus->sample())
+        rows.push_back({gpu.name, field(gpu.busyPercent), field(gpu.vramUsedBytes), field(gpu.vramTotalBytes),
+                        field(gpu.celsius), field(gpu.watts), field(gpu.megahertz), gpu.asleep});
+    return rows;
+}
+
 std::string Velquette::getPsUnit(int pid) { return platform_.limits ? platform_.limits->unitOf(pid) : ""; }
 
 bool Velquette::isAutostartEnabled() { return platform_.autostart && platform_.autostart->isEnabled(); }

@@ -84,6 +84,9 @@ public:
     // {memoryLimitBytes, memoryUsedBytes, cpuQuota, cpuThrottled, cpuUsage,
     // pidsMax}, each null when unknown or unset.
     Value limits();
+    // One [name, busyPercent, vramUsedBytes, vramTotalBytes, celsius, watts,
+    // megahertz, asleep] per GPU, null for what is unknown; [] without GPUs.
+    Value gpus();
     // The systemd service or container the process runs in, "" for none.
     std::string getPsUnit(int pid);
     // Our additions for the page's settings: whether the desktop widget

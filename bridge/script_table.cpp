@@ -117,6 +117,8 @@ const std::vector<ScriptMethod>& table() {
         scriptMethod("getPsUnit", &Velquette::getPsUnit),
         // And for the limits of a container or a limited slice.
         scriptMethod("limits", &Velquette::limits),
+        // And for the GPU section.
+        scriptMethod("gpus", &Velquette::gpus),
         // And for the page's settings.
         scriptMethod("isAutostartEnabled", &Velquette::isAutostartEnabled),
         scriptMethod("setAutostart", &Velquette::setAutostart),

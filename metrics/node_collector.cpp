@@ -2,6 +2,7 @@
 
 #include "metrics/node_families.h"
 #include "platform/linux/cgroups/linux_resource_limits.h"
+#include "platform/linux/gpu/linux_gpus.h"
 
 #ifndef VELQUETTE_VERSION
 #error "VELQUETTE_VERSION must name the version being built"
@@ -15,7 +16,8 @@ NodeScraper::NodeScraper(linux_platform::Roots roots)
       loadavg_(roots_.proc + "/loadavg"),
       meminfo_(roots_.proc + "/meminfo"),
       vmstat_(roots_.proc + "/vmstat"),
-      mountinfo_(roots_.proc + "/self/mountinfo") {}
+      mountinfo_(roots_.proc + "/self/mountinfo"),
+      gpus_(linux_platform::makeLinuxGpus(roots_)) {}
 
 bool NodeScraper::refreshMounts() {
     if (!mountinfo_.changed() && mounts_) return true;
@@ -106,6 +108,11 @@ const std::string& NodeScraper::scrape() {
     // previous sample for its rates, and a scrape changes no state.
     if (haveMounts) writeCgroupLimits(out, linux_platform::LinuxResourceLimits(roots_).sample(*mounts_, memTotalKiB));
     outcomes.emplace_back("cgroup", haveMounts);
+
+    // The scraper's own GPU reader: its busy shares span the time since the
+    // previous scrape, apart from the page's. No GPU is no failure.
+    writeGpus(out, gpus_->sample());
+    outcomes.emplace_back("gpu", true);
 
     writeBuildInfo(out, VELQUETTE_VERSION);
     writeCollectorSuccess(out, outcomes);

@@ -7,6 +7,7 @@
 // kernel says it changed, the disk beneath "/" for that table, and the
 // buffers the page is parsed and written in.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "platform/linux/common/roots.h"
 #include "platform/linux/metrics/filesystem_metrics.h"
 #include "platform/linux/storage/mountinfo.h"
+#include "platform/gpus.h"
 
 namespace vq::metrics {
 
@@ -41,6 +43,7 @@ private:
         std::string device, model;
     };
     std::optional<Disk> startupDisk_;
+    std::shared_ptr<Gpus> gpus_;
     ExpositionWriter writer_;
 };
 

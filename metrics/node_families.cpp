@@ -244,6 +244,24 @@ void writeCgroupLimits(ExpositionWriter& out, const ResourceLimitSample& limits)
     }
 }
 
+void writeGpus(ExpositionWriter& out, const std::vector<GpuReading>& gpus) {
+    const auto family = [&](const char* name, const char* help, auto figure) {
+        out.family(name, help, MetricType::Gauge);
+        for (const GpuReading& gpu : gpus)
+            if (const std::optional<double> value = figure(gpu)) out.sample({{"gpu", gpu.pciAddress}}, *value);
+    };
+    const auto some = [](const auto& v) { return v ? std::optional<double>(double(*v)) : std::nullopt; };
+    family("velquette_gpu_busy_ratio", "Share of the time the GPU was busy (0 to 1).",
+           [](const GpuReading& g) { return g.busyPercent ? std::optional(*g.busyPercent / 100) : std::nullopt; });
+    family("velquette_gpu_memory_used_bytes", "Video memory in use.", [&](const GpuReading& g) { return some(g.vramUsedBytes); });
+    family("velquette_gpu_memory_total_bytes", "Video memory of the GPU.",
+           [&](const GpuReading& g) { return some(g.vramTotalBytes); });
+    family("velquette_gpu_temperature_celsius", "GPU temperature.", [&](const GpuReading& g) { return some(g.celsius); });
+    family("velquette_gpu_power_watts", "Power the GPU draws.", [&](const GpuReading& g) { return some(g.watts); });
+    family("velquette_gpu_clock_hertz", "The GPU's graphics clock.",
+           [](const GpuReading& g) { return g.megahertz ? std::optional(*g.megahertz * 1e6) : std::nullopt; });
+}
+
 void writeBuildInfo(ExpositionWriter& out, std::string_view version) {
     out.family("velquette_build_info", "The Velquette host that serves these metrics.", MetricType::Gauge);
     out.sample({{"version", version}}, 1);

@@ -16,6 +16,7 @@
 #include "platform/linux/metrics/proc_metrics.h"
 #include "platform/linux/metrics/system_metrics.h"
 #include "platform/linux/processor/proc_stat.h"
+#include "platform/gpus.h"
 #include "platform/resource_limits.h"
 
 namespace vq::metrics {
@@ -49,6 +50,10 @@ void writeBuildInfo(ExpositionWriter& out, std::string_view version);
 void writeCgroupLimits(ExpositionWriter& out, const ResourceLimitSample& limits);
 // velquette_scrape_collector_success{collector}: 1 where the collector read
 // its source, 0 where it could not.
+// velquette_gpu_{busy_ratio,memory_used_bytes,memory_total_bytes,
+// temperature_celsius,power_watts,clock_hertz}{gpu}, gpu the PCI address;
+// a figure that is unknown (or a GPU asleep) has no series.
+void writeGpus(ExpositionWriter& out, const std::vector<GpuReading>& gpus);
 void writeCollectorSuccess(ExpositionWriter& out, const std::vector<std::pair<const char*, bool>>& outcomes);
 
 }  // namespace vq::metrics

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/dynamic_store.h"
 #include "platform/file_system.h"
+#include "platform/gpus.h"
 #include "platform/hardware_sensors.h"
 #include "platform/interface_counters.h"
 #include "platform/io_registry.h"
@@ -55,6 +56,8 @@ struct Platform {
     // The limits of the host's control groups; null where the platform has
     // none to tell (the simulated machine).
     std::shared_ptr<ResourceLimits> limits;
+    // The graphics processors; null where the platform has none to tell.
+    std::shared_ptr<Gpus> gpus;
 };
 
 // The simulated machine when VELQUETTE_MACHINE names a machine file, else the

@@ -19,6 +19,8 @@
     "topProcesses", "getPsUnit",
     // The limits of a container or a limited slice.
     "limits",
+    // The GPUs.
+    "gpus",
     // And for the page's settings.
     "isAutostartEnabled", "setAutostart",
     // And for the module notice.

@@ -8,6 +8,7 @@
 
 #include "platform/linux/cgroups/linux_resource_limits.h"
 #include "platform/linux/desktop/dbus_notification_center.h"
+#include "platform/linux/gpu/linux_gpus.h"
 #include "platform/linux/sensors/hwmon_sensors.h"
 #include "platform/linux/processor/linux_machine_info.h"
 #include "platform/linux/network/linux_network.h"
@@ -86,6 +87,7 @@ Platform makeLinuxPlatform(const Roots& roots) {
     platform.processes = makeLinuxProcesses(roots.proc, xdgDataDirectories(dataHome, std::getenv("XDG_DATA_DIRS")));
     platform.clipboard = makeLinuxClipboard();
     platform.limits = makeLinuxResourceLimits(roots);
+    platform.gpus = makeLinuxGpus(roots);
     platform.autostart =
         std::make_shared<XdgAutostart>(xdgConfigHome(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
     return platform;

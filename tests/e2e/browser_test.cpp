@@ -53,14 +53,14 @@ const Texts kDeskTexts{
     {".interface-name", "en0|en1"}, {".interface-kind", "Ethernet|Wi-Fi"}, {".interface-in", "200kb/s|2mb/s"},
     {".interface-address", "192.0.2.20|198.51.100.7"}, {".interface-out", "20kb/s|0kb/s"},
     {".interface-total-in", "154mb|5.00gb"}, {".interface-total-out", "20mb|300mb"},
-    {".reading-name", "CPU A|GPU|Main Fan"}, {".reading-value", "45°|50°|1500rpm"}, {"~<section[^>]* hidden", "1"},
+    {".reading-name", "CPU A|GPU|Main Fan"}, {".reading-value", "45°|50°|1500rpm"}, {"~<section[^>]* hidden", "2"},
     {"~id=\"battery\"[^>]* hidden", "1"}, {".process-name", "Mail|WindowServer|kernel_task"},
     {".process-cpu", "30.0%|20.0%|10.0%"}, {".process-memory", "50.0MB|150.0MB|1.0MB"},
     {"~id=\"module-notice\"[^>]* hidden", "1"}, {"~class=\"limit\" hidden", "4"}, {"#pids-max", ""}};
 // The stand-in host's figures; its icon is missing, so the drawn stand-in shows.
 const Texts kStandInTexts{{"#mem-used-percent", "68"}, {"#mem-wired", "1.26gb"}, {".volume-name", "vm"},
                           {".volume-percent", "20%"}, {"@data-loaded", "false"}, {"~no-icon", "1"},
-                          {".interface-name", "eth0"}, {".interface-in", "12kb/s"}, {"~<section[^>]* hidden", "3"},
+                          {".interface-name", "eth0"}, {".interface-in", "12kb/s"}, {"~<section[^>]* hidden", "4"},
                           {"#mem-limit", "768MB / 2.00GB"}, {"#cpu-limit", "1.5 CPUs · 50% used · throttled"},
                           {"#pids-max", "max 512"}, {"~class=\"limit\" hidden", "0"}};
 
@@ -205,7 +205,7 @@ protected:
         for (std::size_t i = 0; i < host.posts.size(); ++i) {
             const bool processes = !processesAnswered || i - *processesAnswered >= 3;
             std::string expected = std::string("/batch: cpuUsage load uptime processinfo memoryUsage limits "
-                                               "hasDiskSetupChanged diskUsage hasNetworkSetupChanged network "
+                                               "hasDiskSetupChanged diskUsage hasNetworkSetupChanged network gpus "
                                                "setShouldMonitorSMARTTemps ") +
                                    (i == 0 ? "setNeedsSMARTUpdate " : "") + "temps fans isLaptop battery" +
                                    (processes ? " topProcesses getselfpid" : "") +
@@ -248,7 +248,9 @@ TEST_F(BrowserTest, ShowsTheBusiestProcessesOfThisMachine) {
     // Other processes may outrank it on a loaded machine (a build, another test); its row and name must be there.
     EXPECT_TRUE(std::regex_search(names, std::regex("velquette-busy-process\\|$"))) << names;
     EXPECT_NE(dom.find("data-pid=\"" + std::to_string(busy.pid) + "\""), std::string::npos);
-    expectTexts(dom, {{{"~class=\"process( self)?\" data-pid", "5"}}});
+    // The GPU section shows exactly when this machine has a GPU to tell of (none on a VM).
+    expectTexts(dom, {{{"~class=\"process( self)?\" data-pid", "5"},
+                       {"~id=\"gpu\"[^>]* hidden", host.call("gpus").empty() ? "1" : "0"}}});
     EXPECT_EQ(host.stop(), 0) << host.stderrText();
 }
 
@@ -268,14 +270,21 @@ TEST_F(BrowserTest, EachMachineShowsItsSectionsAndHidesTheRest) {
             for (const json& row : host.call(call, call == std::string("temps") ? json{0} : json::array()))
                 readings += (readings.empty() ? "" : "|") + row[1].get<std::string>();
         const bool laptop = host.call("isLaptop") == true;
+        // The simulated GPUs' first sample goes here; the page sees the last one.
+        const bool gpus = !host.call("gpus").empty();
         const std::string dom = load(host.url, "machine-" + name, 1100);
         // The battery's samples move on with each call, so its charge is checked by form.
         expectTexts(dom, {{{".reading-value", readings},
                            {"~id=\"battery\"[^>]* hidden", laptop ? "0" : "1"},
                            {"~id=\"fans\"[^>]* hidden", readings.find("rpm") == std::string::npos ? "1" : "0"},
                            {"~id=\"battery-charge\"[^>]*>[0-9]+%<", laptop ? "1" : "0"},
+                           {"~id=\"gpu\"[^>]* hidden", gpus ? "0" : "1"},
                            // History lines of at least two samples each.
-                           {"~class=\"spark (busy|down|up)\" points=\"[^\" ]+ [^\"]+\"", "3"}}});
+                           {"~class=\"spark (busy|down|up)\" points=\"[^\" ]+ [^\"]+\"", gpus ? "4" : "3"}}});
+        // The MacBook's discrete GPU is busy and its integrated one asleep.
+        if (gpus)
+            expectTexts(dom, {{{".gpu-name", "Radeon Pro 5500M|UHD Graphics 630"}, {".gpu-busy", "61%|asleep"},
+                               {".gpu-figures", "VRAM 1.2 / 8.0gb · 55° · 24 W · 1450 MHz|"}, {"#gpu-busy", "61"}}});
         EXPECT_EQ(host.stop(), 0) << host.stderrText();
     }
 }
@@ -326,7 +335,7 @@ TEST_F(BrowserTest, SectionsSwitchedOffCostTheHostNothing) {
     ASSERT_GE(host.posts.size(), 2u);
     for (std::size_t i = 0; i < host.posts.size(); ++i)
         EXPECT_EQ(host.posts[i], std::string("/batch: cpuUsage load uptime processinfo memoryUsage limits hasDiskSetupChanged "
-                                             "diskUsage hasNetworkSetupChanged network") +
+                                             "diskUsage hasNetworkSetupChanged network gpus") +
                                      (i == 0 ? " isIntel hasSMC needsIntelBundle fans" : ""));
 }
 

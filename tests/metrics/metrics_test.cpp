@@ -207,5 +207,24 @@ TEST(Families, CgroupLimitsOnlyWhereTheyBind) {
     EXPECT_EQ(scrape("cgroup-v2-unlimited"), "velquette_scrape_collector_success{collector=\"cgroup\"} 1\n");
 }
 
+// Each GPU's figures by PCI address, in the units Prometheus prefers; a GPU asleep has no series.
+TEST(Families, GpuFiguresByPciAddress) {
+    const auto scrape = [](const std::string& tree) {
+        const std::string root = VELQUETTE_FIXTURES "/linux/" + tree;
+        std::string lines;
+        std::istringstream text(scrapeNodeMetrics({root + "/proc", root + "/sys", root + "/udev", "/nonexistent"}));
+        for (std::string line; std::getline(text, line);)
+            if (line.starts_with("velquette_gpu_")) lines += line + "\n";
+        return lines;
+    };
+    EXPECT_EQ(scrape("gpu-amd-discrete"), "velquette_gpu_busy_ratio{gpu=\"0000:03:00.0\"} 0.37\n"
+                                          "velquette_gpu_memory_used_bytes{gpu=\"0000:03:00.0\"} 1288490188\n"
+                                          "velquette_gpu_memory_total_bytes{gpu=\"0000:03:00.0\"} 8573157376\n"
+                                          "velquette_gpu_temperature_celsius{gpu=\"0000:03:00.0\"} 52\n"
+                                          "velquette_gpu_power_watts{gpu=\"0000:03:00.0\"} 48\n"
+                                          "velquette_gpu_clock_hertz{gpu=\"0000:03:00.0\"} 2.45e+09\n");
+    EXPECT_EQ(scrape("gpu-suspended"), "");
+}
+
 }  // namespace
 }  // namespace vq::metrics

@@ -10,6 +10,7 @@ import { settings } from "./settings-panel.js";
 import * as battery from "./sections/battery.js";
 import * as cpu from "./sections/cpu.js";
 import * as fans from "./sections/fans.js";
+import * as gpu from "./sections/gpu.js";
 import * as limits from "./sections/limits.js";
 import * as memory from "./sections/memory.js";
 import * as network from "./sections/network.js";
@@ -95,6 +96,7 @@ const sections = [
   { calls: () => (isOff({ id: "cpu" }) && isOff({ id: "memory" }) ? [] : [["limits"]]), render: limits.render },
   { id: "volumes", calls: [["hasDiskSetupChanged"], ["diskUsage"]], render: volumes.render },
   { id: "network", calls: [["hasNetworkSetupChanged"], ["network"]], render: network.render },
+  { id: "gpu", calls: [["gpus"]], render: gpu.render },
   // The unit and the disk switch are read at each refresh, so a change
   // shows at the next one.
   { id: "temperatures", calls: temperatureCalls, render: temperatures.render },
