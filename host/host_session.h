@@ -29,6 +29,9 @@ public:
     HostSession& operator=(const HostSession&) = delete;
 
     std::string url() const { return server_->url(); }
+    Reply answerPageBatch(std::string_view pageUri, std::string_view body) {
+        return server_->answerPageBatch(pageUri, body);
+    }
 
 private:
     HostWindow window_;

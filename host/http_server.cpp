@@ -15,6 +15,8 @@
 namespace vq::host {
 namespace {
 
+constexpr const char* kNoObject = "the plug-in object is not available";
+
 std::optional<std::string_view> headerValue(SoupMessageHeaders* headers, const char* name) {
     // get_list joins repeated headers with ", ", which no check accepts, so a
     // request cannot smuggle a second Host or Origin past the first.
@@ -234,7 +236,7 @@ void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path
 void HttpServer::serveCall(SoupServerMessage* msg, Route route) {
     Velquette* object = window_.valueForKey(kScriptObjectKey);
     if (!object) {
-        sendReply(msg, errorReply(503, "the plug-in object is not available"));
+        sendReply(msg, errorReply(503, kNoObject));
         return;
     }
     BytesPtr bytes(soup_message_body_flatten(soup_server_message_get_request_body(msg)));
@@ -242,6 +244,13 @@ void HttpServer::serveCall(SoupServerMessage* msg, Route route) {
     const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
     std::string_view text(data ? data : "", size);
     sendReply(msg, route == Route::Call ? answerCall(*object, text) : answerBatch(*object, text));
+}
+
+Reply HttpServer::answerPageBatch(std::string_view pageUri, std::string_view body) {
+    if (auto rejection = screenPageBatch(pageUri, body.size(), authority_))
+        return errorReply(rejection->status, rejection->message);
+    Velquette* object = window_.valueForKey(kScriptObjectKey);
+    return object ? answerBatch(*object, body) : errorReply(503, kNoObject);
 }
 
 void HttpServer::serveIcon(SoupServerMessage* msg, const char* path) {

@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
+#include "host/call_protocol.h"
 #include "host/glib_handles.h"
 #include "host/host_window.h"
 #include "host/request_guard.h"
@@ -47,6 +49,10 @@ public:
     std::uint16_t port() const { return authority_.port; }
     // "http://127.0.0.1:PORT/", with brackets around an IPv6 address.
     const std::string& url() const { return url_; }
+
+    // A batch from the desktop window's page, handed over in process rather
+    // than POSTed (request_guard.h: screenPageBatch), answered as /batch.
+    Reply answerPageBatch(std::string_view pageUri, std::string_view body);
 
 private:
     static void onRequestHeaders(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, gpointer self);

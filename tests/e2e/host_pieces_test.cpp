@@ -192,6 +192,17 @@ TEST(RequestGuardTest, ScreeningDecidesInOrderHostMethodOriginTypeSize) {
     }
 }
 
+TEST(RequestGuardTest, APageBatchComesFromThisServersOwnPage) {
+    for (const auto& [page, size, status] : std::initializer_list<std::tuple<const char*, std::size_t, unsigned>>{
+             {"http://127.0.0.1:8765/?frame=window", kMaxRequestBodyBytes, 0}, {"http://localhost:8765", 20, 0},
+             {"http://127.0.0.1:8765/", kMaxRequestBodyBytes + 1, 413}, {"http://127.0.0.1:8766/", 20, 421},
+             {"http://127.0.0.1:8765.attacker.example/", 20, 421}, {"http://user@127.0.0.1:8765/", 20, 421},
+             {"https://127.0.0.1:8765/", 20, 403}, {"file:///index.html", 20, 403}, {"about:blank", 20, 403}}) {
+        auto rejection = screenPageBatch(page, size, atPort(8765));
+        EXPECT_EQ(rejection ? rejection->status : 0u, status) << page;
+    }
+}
+
 // Values come as the next argument or after "="; a bad command line is
 // refused with a reason.
 TEST(HostOptionsTest, ParsesTheCommandLine) {
