@@ -11,6 +11,7 @@ import * as battery from "./sections/battery.js";
 import * as cpu from "./sections/cpu.js";
 import * as fans from "./sections/fans.js";
 import * as limits from "./sections/limits.js";
+import * as machines from "./sections/machines.js";
 import * as memory from "./sections/memory.js";
 import * as network from "./sections/network.js";
 import * as notice from "./sections/module-notice.js";
@@ -110,6 +111,9 @@ const sections = [
       processes.render(answers);
     },
   },
+  // The host answers from the last answer of its Prometheus, asked at most
+  // once a second however many pages call.
+  { id: "machines", calls: [["fleet"]], render: machines.render },
   {
     calls: moduleCalls,
     render: (answers) => {
