@@ -328,7 +328,8 @@ std::string pageDom(const std::string& url, const std::string& name) {
         " --hide-scrollbars --force-device-scale-factor=1 --window-size=320,1100 --virtual-time-budget=3000"
         " --dump-dom --user-data-dir=" + profile.path + " --screenshot=" VQ_ARTIFACTS_DIR "/" + name + ".png " + url;
     g_autofree char* out = nullptr;
-    g_spawn_command_line_sync(command.c_str(), &out, nullptr, nullptr, nullptr);
+    g_autofree char* noise = nullptr;
+    g_spawn_command_line_sync(command.c_str(), &out, &noise, nullptr, nullptr);
     return out ? out : "";
 }
 
@@ -406,7 +407,7 @@ TEST(Fleet, ThreeMachinesShowAStoppedOneTurnsDownAndAWrongPasswordSaysWhy) {
         rows = a.call("fleet");
         return rows.is_array() && rows.size() == 3 && rows[0][0] == bInstance && rows[0][2] == false;
     }, 60)) << rows;
-    EXPECT_EQ(rows[0][1], "bravo");
+    EXPECT_EQ(rows[0][1], json("bravo"));
     const std::string downDom = pageDom(a.url, "fleet-one-down");
     if (!downDom.empty()) {
         EXPECT_EQ(texts(downDom, "machine-name").substr(0, 5), "bravo");
