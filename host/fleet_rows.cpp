@@ -51,8 +51,10 @@ std::optional<double> sampleValue(std::string_view text) {
     return value;
 }
 
-std::optional<double> rounded(std::optional<double> value, double step) {
-    if (value) return std::round(*value / step) * step;
+// To 1/parts: dividing the rounded whole number gives the double nearest the
+// decimal, so the page gets "12.3", not "12.300000000000001".
+std::optional<double> rounded(std::optional<double> value, double parts) {
+    if (value) return std::round(*value * parts) / parts;
     return value;
 }
 
@@ -77,19 +79,19 @@ void apply(Figure figure, Row& row, const Series& series) {
             // Two names for one instance (renamed, then down): the same one every time.
             if (series.nodename && (!row.name || *series.nodename < *row.name)) row.name = series.nodename;
             break;
-        case Figure::cpu: row.cpu = rounded(value, 0.1); break;
-        case Figure::memory: row.memory = rounded(value, 0.1); break;
+        case Figure::cpu: row.cpu = rounded(value, 10); break;
+        case Figure::memory: row.memory = rounded(value, 10); break;
         case Figure::hottest:
-            row.hottest = rounded(value, 0.1);
+            row.hottest = rounded(value, 10);
             row.hottestLabel = sensorName(series);
             break;
         case Figure::fullest:
-            row.fullest = rounded(value, 0.1);
+            row.fullest = rounded(value, 10);
             row.fullestMount = series.mountpoint;
             break;
         case Figure::receive: row.receive = rounded(value, 1); break;
         case Figure::transmit: row.transmit = rounded(value, 1); break;
-        case Figure::loadPerCore: row.loadPerCore = rounded(value, 0.01); break;
+        case Figure::loadPerCore: row.loadPerCore = rounded(value, 100); break;
     }
 }
 
