@@ -200,7 +200,8 @@ TEST(HostOptionsTest, ParsesTheCommandLine) {
         {{"--port=65535"}, "127.0.0.1 65535 /default/web"}, {{"--help"}, "127.0.0.1 8765 /default/web help"},
         {{"--port"}, ""}, {{"--port", "65536"}, ""}, {{"--port", "-1"}, ""}, {{"--port", "80x"}, ""},
         {{"--port", ""}, ""}, {{"--port", " 80"}, ""}, {{"--listen="}, ""}, {{"--web-root"}, ""}, {{"--verbose"}, ""},
-        {{"8765"}, ""}};
+        {{"8765"}, ""}, {{"--prometheus", "ftp://p/"}, ""},
+        {{"--prometheus=http://p:9090/"}, "127.0.0.1 8765 /default/web"}};
     for (const auto& [args, expected] : cases) {
         auto parsed = parseHostOptions(args, "/default/web");
         const auto* options = std::get_if<HostOptions>(&parsed);
