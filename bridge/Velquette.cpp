@@ -216,6 +216,10 @@ bool Velquette::needsIntelBundle() {
 
 void Velquette::copyTextToClipboard(const std::string& text) { platform_.clipboard->copyText(text); }
 
+std::string Velquette::setPrometheusUrl(const std::string& url) {
+    return fleetSource_ ? fleetSource_->setPrometheusUrl(url) : "this host keeps no Prometheus settings";
+}
+
 Value Velquette::topProcesses(int count) { return topProcessesSampler->top(count); }
 
 Value Velquette::limits() {

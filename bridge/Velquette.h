@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "bridge/fleet_source.h"
 #include "bridge/top_processes.h"
 #include "miners/VQTDataMinerBattery.h"
 #include "miners/VQTDataMinerCPU.h"
@@ -97,6 +98,13 @@ public:
     // answers (an Intel Mac's, through the Linux applesmc driver, or a
     // simulated one).
     bool hasSMC() { return smcPresent_; }
+    // Our additions for the Machines section: the machines Prometheus
+    // scrapes (see FleetSource), and its URL for the settings.
+    Value fleet() { return fleetSource_ ? fleetSource_->fleet() : Value(); }
+    std::string prometheusUrl() { return fleetSource_ ? fleetSource_->prometheusUrl() : ""; }
+    std::string setPrometheusUrl(const std::string& url);
+    // The host's Prometheus client; it outlives the object or is reset first.
+    void setFleetSource(FleetSource* source) { fleetSource_ = source; }
 
     // Reachable under their default names.
     bool hasDiskSetupChanged();
@@ -134,6 +142,7 @@ private:
     bool shouldUpdateSMART = false;
     bool smartMonitoringEnabled = false;
     bool smcPresent_ = false;
+    FleetSource* fleetSource_ = nullptr;
 
     Subscription moduleObservation_;
     Subscription mountObservation_;

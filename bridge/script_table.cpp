@@ -124,6 +124,10 @@ const std::vector<ScriptMethod>& table() {
         scriptMethod("setAutostart", &Velquette::setAutostart),
         // And for the module notice.
         scriptMethod("hasSMC", &Velquette::hasSMC),
+        // And for the Machines section and its setting.
+        scriptMethod("fleet", &Velquette::fleet),
+        scriptMethod("prometheusUrl", &Velquette::prometheusUrl),
+        scriptMethod("setPrometheusUrl", &Velquette::setPrometheusUrl),
     };
     return rows;
 }

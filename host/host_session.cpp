@@ -6,7 +6,7 @@
 
 namespace vq::host {
 
-HostSession::HostSession(const ServerConfig& config) {
+HostSession::HostSession(const ServerConfig& config, const std::optional<std::string>& prometheus) {
     std::optional<Platform> platform;
     try {
         platform = makePlatformFromEnvironment();
@@ -24,6 +24,8 @@ HostSession::HostSession(const ServerConfig& config) {
         server_.reset();
         throw SessionError(std::string("cannot create the plug-in object: ") + e.what());
     }
+    fleet_ = std::make_unique<FleetService>(configFilePath(), prometheus);
+    velquette_->setFleetSource(fleet_.get());
     velquette_->windowScriptObjectAvailable(window_);
 }
 
@@ -31,6 +33,7 @@ HostSession::~HostSession() {
     server_.reset();
     window_.clear();
     velquette_.reset();
+    fleet_.reset();
 }
 
 void drainPendingSources(GMainContext* context) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "bridge/Velquette.h"
+#include "host/fleet_service.h"
 #include "host/host_window.h"
 #include "host/http_server.h"
 
@@ -21,8 +22,10 @@ struct SessionError : std::runtime_error {
 class HostSession {
 public:
     // Reads the platform (the machine file of VELQUETTE_MACHINE, else this
-    // machine), listens, and creates the plug-in object. Throws SessionError.
-    explicit HostSession(const ServerConfig& config);
+    // machine), listens, and creates the plug-in object, which asks
+    // `prometheus` (else the configuration file's) for the Machines section.
+    // Throws SessionError.
+    explicit HostSession(const ServerConfig& config, const std::optional<std::string>& prometheus = std::nullopt);
     // The server stops before the plug-in object goes.
     ~HostSession();
     HostSession(const HostSession&) = delete;
@@ -35,6 +38,7 @@ public:
 
 private:
     HostWindow window_;
+    std::unique_ptr<FleetService> fleet_;
     std::unique_ptr<Velquette> velquette_;
     std::optional<HttpServer> server_;
 };

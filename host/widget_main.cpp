@@ -386,7 +386,7 @@ int main(int argc, char** argv) {
     {
         std::optional<vq::host::HostSession> session;
         try {
-            session.emplace(options.server);
+            session.emplace(options.server, options.prometheus);
         } catch (const vq::host::SessionError& e) {
             std::fprintf(stderr, "velquette-widget: %s\n", e.what());
             return 1;

@@ -25,6 +25,8 @@
     "isAutostartEnabled", "setAutostart",
     // And for the module notice.
     "hasSMC",
+    // And for the Machines section and its setting.
+    "fleet", "prometheusUrl", "setPrometheusUrl",
   ];
 
   // A call that has not been answered by then is given up, so a host that

@@ -211,7 +211,8 @@ TEST(HostOptionsTest, ParsesTheCommandLine) {
         {{"--port=65535"}, "127.0.0.1 65535 /default/web"}, {{"--help"}, "127.0.0.1 8765 /default/web help"},
         {{"--port"}, ""}, {{"--port", "65536"}, ""}, {{"--port", "-1"}, ""}, {{"--port", "80x"}, ""},
         {{"--port", ""}, ""}, {{"--port", " 80"}, ""}, {{"--listen="}, ""}, {{"--web-root"}, ""}, {{"--verbose"}, ""},
-        {{"8765"}, ""}};
+        {{"8765"}, ""}, {{"--prometheus", "ftp://p/"}, ""},
+        {{"--prometheus=http://p:9090/"}, "127.0.0.1 8765 /default/web"}};
     for (const auto& [args, expected] : cases) {
         auto parsed = parseHostOptions(args, "/default/web");
         const auto* options = std::get_if<HostOptions>(&parsed);
@@ -281,8 +282,9 @@ TEST(WebScriptNamesTest, VelquetteJsOffersEveryReachableName) {
 
     ASSERT_FALSE(reachableScriptNames().empty());
     for (const auto& name : reachableScriptNames()) EXPECT_TRUE(offered.count(name)) << name;
-    EXPECT_EQ(offered.size(), 30u)
-        << "the 19 script names, 4 default names, topProcesses, getPsUnit, limits, gpus, the autostart pair, hasSMC";
+    EXPECT_EQ(offered.size(), 33u)
+        << "the 19 script names, 4 default names, topProcesses, getPsUnit, limits, gpus, the autostart pair, hasSMC, "
+           "the fleet trio";
 }
 
 

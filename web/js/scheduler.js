@@ -12,6 +12,7 @@ import * as cpu from "./sections/cpu.js";
 import * as fans from "./sections/fans.js";
 import * as gpu from "./sections/gpu.js";
 import * as limits from "./sections/limits.js";
+import * as machines from "./sections/machines.js";
 import * as memory from "./sections/memory.js";
 import * as network from "./sections/network.js";
 import * as notice from "./sections/module-notice.js";
@@ -112,6 +113,9 @@ const sections = [
       processes.render(answers);
     },
   },
+  // The host answers from the last answer of its Prometheus, asked at most
+  // once a second however many pages call.
+  { id: "machines", calls: [["fleet"]], render: machines.render },
   {
     calls: moduleCalls,
     render: (answers) => {

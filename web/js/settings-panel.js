@@ -53,6 +53,24 @@ autostartBox.addEventListener("change", (event) => {
   showAutostart(autostartBox.checked);
 });
 
+// The Prometheus of the Machines section is the host's: it stores the URL
+// (credentials stay in its configuration file) and says why it refuses one.
+const prometheusField = $("settings").elements.prometheus;
+async function showPrometheus(change) {
+  try {
+    if (change !== undefined) {
+      const refusal = await window.Velquette.setPrometheusUrl(change);
+      $("prometheus-status").textContent = refusal ? refusal : "saved";
+      if (refusal) return;
+    }
+    prometheusField.value = (await window.Velquette.prometheusUrl()) || "";
+  } catch (error) {
+    $("prometheus-status").textContent = error.message;
+  }
+}
+prometheusField.addEventListener("change", (event) => event.stopPropagation());
+$("prometheus-use").addEventListener("click", () => showPrometheus(prometheusField.value.trim()));
+
 $("settings").addEventListener("change", () => {
   const form = $("settings");
   changeSettings({
@@ -69,7 +87,10 @@ $("settings").addEventListener("submit", (event) => event.preventDefault());
 $("settings-button").addEventListener("click", () => {
   const open = $("settings").hidden;
   // Asked when the settings open, so a refresh stays one round trip.
-  if (open) showAutostart();
+  if (open) {
+    showAutostart();
+    showPrometheus();
+  }
   $("settings").hidden = !open;
   $("settings-button").setAttribute("aria-expanded", String(open));
 });
