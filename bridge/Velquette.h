@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "alerts/alerts.h"
 #include "bridge/top_processes.h"
 #include "miners/VQTDataMinerBattery.h"
 #include "miners/VQTDataMinerCPU.h"
@@ -94,6 +95,15 @@ public:
     // answers (an Intel Mac's, through the Linux applesmc driver, or a
     // simulated one).
     bool hasSMC() { return smcPresent_; }
+    // Our additions for the alerts: the firing ones for the top of the
+    // card, and one rule's settings to read and to set (see alerts.h). The
+    // host gives the alerts it runs; without them nothing fires and a
+    // setting is refused.
+    void setAlerts(alerts::Alerts* alerts) { alerts_ = alerts; }
+    const alerts::Alerts* alerts() const { return alerts_; }
+    Value firingAlerts();
+    Value alertRule(const std::string& rule);
+    std::string setAlertRule(const std::string& rule, const std::string& key, const Value& value);
 
     // Reachable under their default names.
     bool hasDiskSetupChanged();
@@ -131,6 +141,7 @@ private:
     bool shouldUpdateSMART = false;
     bool smartMonitoringEnabled = false;
     bool smcPresent_ = false;
+    alerts::Alerts* alerts_ = nullptr;
 
     Subscription moduleObservation_;
     Subscription mountObservation_;

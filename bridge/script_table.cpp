@@ -122,6 +122,10 @@ const std::vector<ScriptMethod>& table() {
         scriptMethod("setAutostart", &Velquette::setAutostart),
         // And for the module notice.
         scriptMethod("hasSMC", &Velquette::hasSMC),
+        // And for the alerts.
+        scriptMethod("alerts", &Velquette::firingAlerts),
+        scriptMethod("alertRule", &Velquette::alertRule),
+        scriptMethod("setAlertRule", &Velquette::setAlertRule),
     };
     return rows;
 }

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "bridge/Velquette.h"
+#include "alerts/alerts.h"
+#include "host/glib_handles.h"
 #include "host/host_window.h"
 #include "host/http_server.h"
 
@@ -29,8 +31,15 @@ public:
     HostSession& operator=(const HostSession&) = delete;
 
     std::string url() const { return server_->url(); }
+    // The alerts the session runs; null on the simulated machine.
+    const alerts::Alerts* alerts() const { return alerts_.get(); }
+
+    // How often the alert rules run, page or no page.
+    static constexpr guint kAlertIntervalSeconds = 5;
 
 private:
+    std::unique_ptr<alerts::Alerts> alerts_;
+    SourcePtr alertTimer_;
     HostWindow window_;
     std::unique_ptr<Velquette> velquette_;
     std::optional<HttpServer> server_;

@@ -11,6 +11,7 @@
 #include "host/icon_urls.h"
 #include "host/static_files.h"
 #include "metrics/node_collector.h"
+#include "metrics/node_families.h"
 
 namespace vq::host {
 namespace {
@@ -68,8 +69,14 @@ std::string urlHost(GInetAddress* address) {
 
 // Read afresh from the machine for every request, beside the plug-in object
 // rather than through it, so that a scrape clears no miner's change flag.
-void serveMetrics(SoupServerMessage* msg, const linux_platform::Roots& roots) {
-    const std::string text = metrics::scrapeNodeMetrics(roots);
+void serveMetrics(SoupServerMessage* msg, const linux_platform::Roots& roots, const alerts::Alerts* alerts) {
+    std::vector<metrics::MetricFamily> extra;
+    if (alerts) {
+        std::vector<std::string> rules;
+        for (const auto kind : alerts::kRuleKinds) rules.emplace_back(alerts::ruleName(kind));
+        extra = metrics::alertFamilies(rules, alerts->firingAlerts());
+    }
+    const std::string text = metrics::scrapeNodeMetrics(roots, std::move(extra));
     addCommonHeaders(msg);
     soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Cache-Control", "no-store");
     soup_server_message_set_status(msg, 200, nullptr);
@@ -222,7 +229,10 @@ void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path
         server.serveIcon(msg, path);
         break;
     case Route::Metrics:
-        serveMetrics(msg, server.roots_);
+        serveMetrics(msg, server.roots_, [&]() -> const alerts::Alerts* {
+            const Velquette* object = server.window_.valueForKey(kScriptObjectKey);
+            return object ? object->alerts() : nullptr;
+        }());
         break;
     case Route::Call:
     case Route::Batch:

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "alerts/alerts.h"
 #include "host/glib_handles.h"
 #include "host/host_window.h"
 #include "host/request_guard.h"
@@ -28,7 +29,8 @@ struct ServerConfig {
 };
 
 // Answers a GET of /metrics: the machine's figures in Prometheus' text format.
-void serveMetrics(SoupServerMessage* msg, const linux_platform::Roots& roots);
+// With `alerts` (may be null), the alerts' families too.
+void serveMetrics(SoupServerMessage* msg, const linux_platform::Roots& roots, const alerts::Alerts* alerts);
 
 // Stops a socket service that hands its connections to a libsoup server
 // (either may be null): no new connection is taken and `owner`'s handlers

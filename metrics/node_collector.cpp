@@ -12,7 +12,7 @@
 
 namespace vq::metrics {
 
-std::string scrapeNodeMetrics(const linux_platform::Roots& roots) {
+std::string scrapeNodeMetrics(const linux_platform::Roots& roots, std::vector<MetricFamily> extra) {
     ExpositionBuilder builder;
     std::vector<std::pair<std::string, bool>> outcomes;
     // A collector gives its families, or nullopt when its source could not be read.
@@ -87,6 +87,7 @@ std::string scrapeNodeMetrics(const linux_platform::Roots& roots) {
         return cgroupFamilies(linux_platform::LinuxResourceLimits(roots).sample(*mounts));
     });
     for (auto& family : buildInfoFamilies(VELQUETTE_VERSION)) builder.add(std::move(family));
+    for (auto& family : extra) builder.add(std::move(family));
     builder.add(collectorSuccessFamily(outcomes));
     return builder.text();
 }

@@ -5,6 +5,9 @@
 // nothing the page sees.
 
 #include <string>
+#include <vector>
+
+#include "metrics/exposition.h"
 
 #include "platform/linux/common/roots.h"
 
@@ -12,6 +15,7 @@ namespace vq::metrics {
 
 constexpr const char* kExpositionContentType = "text/plain; version=0.0.4; charset=utf-8";
 
-std::string scrapeNodeMetrics(const linux_platform::Roots& roots);
+// `extra`: families the host adds from its own state (the alerts).
+std::string scrapeNodeMetrics(const linux_platform::Roots& roots, std::vector<MetricFamily> extra = {});
 
 }  // namespace vq::metrics

@@ -1,5 +1,7 @@
 #include "metrics/node_families.h"
 
+#include <algorithm>
+
 #include <array>
 
 #include "platform/linux/common/text_fields.h"
@@ -204,6 +206,20 @@ std::vector<MetricFamily> cgroupFamilies(const ResourceLimitSample& limits) {
 
 std::vector<MetricFamily> buildInfoFamilies(const std::string& version) {
     return {single("velquette_build_info", "The Velquette host that serves these metrics.", 1, {{"version", version}})};
+}
+
+std::vector<MetricFamily> alertFamilies(const std::vector<std::string>& rules,
+                                        const std::vector<alerts::FiringAlert>& firing) {
+    MetricFamily family{"velquette_alert_firing", "Whether an alert rule fires, by rule and severity.",
+                        MetricType::Gauge, {}};
+    for (const std::string& rule : rules)
+        for (const auto severity : {alerts::Severity::warning, alerts::Severity::critical}) {
+            const bool on = std::any_of(firing.begin(), firing.end(), [&](const alerts::FiringAlert& alert) {
+                return alert.rule == rule && alert.severity == severity;
+            });
+            family.samples.push_back({{{"rule", rule}, {"severity", alerts::severityName(severity)}}, on ? 1.0 : 0.0});
+        }
+    return {family};
 }
 
 MetricFamily collectorSuccessFamily(const std::vector<std::pair<std::string, bool>>& outcomes) {

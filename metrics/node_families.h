@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "alerts/alert_engine.h"
 #include "metrics/exposition.h"
 #include "platform/linux/metrics/filesystem_metrics.h"
 #include "platform/linux/metrics/hwmon_metrics.h"
@@ -41,6 +42,10 @@ std::vector<MetricFamily> unameFamilies(const lm::UnameFields& uname);
 // velquette_disk_temperature_celsius{device} and velquette_disk_info{device,model}.
 std::vector<MetricFamily> diskTemperatureFamilies(const lm::DiskTemperature& disk);
 std::vector<MetricFamily> buildInfoFamilies(const std::string& version);
+// velquette_alert_firing{rule,severity}: 1 for the severity a rule fires at,
+// 0 for every other rule and severity, so that each series stays present.
+std::vector<MetricFamily> alertFamilies(const std::vector<std::string>& rules,
+                                        const std::vector<alerts::FiringAlert>& firing);
 // The limits that bind the host in a container or a limited slice; none
 // where nothing binds.
 std::vector<MetricFamily> cgroupFamilies(const ResourceLimitSample& limits);
