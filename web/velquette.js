@@ -23,6 +23,8 @@
     "isAutostartEnabled", "setAutostart",
     // And for the module notice.
     "hasSMC",
+    // And for the alerts.
+    "alerts", "alertRule", "setAlertRule",
   ];
 
   // A call that has not been answered by then is given up, so a host that
