@@ -190,6 +190,7 @@ TEST(AlertRules, TheRulesFile) {
         {RuleKind::memory, "critical", 50, ""},
         {RuleKind::temperature, "clear", 95, "temperature: clear must be below warning (90)"},
         {RuleKind::battery, "critical", 11, "battery: critical must be at or below warning (10)"},
+        {RuleKind::battery, "clear", 10, "battery: clear must be above warning (10)"},
         {RuleKind::battery, "enabled", "yes", "battery: enabled must be true or false"},
         {RuleKind::volumes, "for", -1, "volumes: for must be a whole number of seconds from 0 to 86400"},
         {RuleKind::volumes, "clear_for", 2.5, "volumes: clear_for must be a whole number of seconds from 0 to 86400"},
@@ -215,14 +216,11 @@ TEST(AlertRules, TheRulesFile) {
 TEST(AlertRules, TheFileThroughTheHostsAlerts) {
     struct Files : ConfigFiles {
         std::map<std::string, std::string> files;
-        std::optional<std::string> read(const std::string& name) override {
-            return files.contains(name) ? std::optional(files[name]) : std::nullopt;
+        std::optional<std::string> read(const std::string& n) override {
+            return files.contains(n) ? std::optional(files[n]) : std::nullopt;
         }
-        bool replace(const std::string& name, const std::string& text) override { return files[name] = text, true; }
-        bool setAside(const std::string& name) override {
-            files[name + ".bad"] = files[name];
-            return files.erase(name) == 1;
-        }
+        bool replace(const std::string& n, const std::string& text) override { return files[n] = text, true; }
+        bool setAside(const std::string& n) override { return files[n + ".bad"] = files[n], files.erase(n) == 1; }
     };
     struct Log : SystemLog {
         Lines lines;
