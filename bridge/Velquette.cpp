@@ -245,6 +245,15 @@ Value Velquette::gpus() {
     return rows;
 }
 
+Value Velquette::firingAlerts() { return alerts_ ? alerts_->firing() : Value::array(); }
+
+Value Velquette::alertRule(const std::string& rule) { return alerts_ ? alerts_->rule(rule) : Value(); }
+
+std::string Velquette::setAlertRule(const std::string& rule, const std::string& key, const Value& value) {
+    if (!alerts_) return "alerts do not run on this machine";
+    return alerts_->setRule(rule, key, value);
+}
+
 std::string Velquette::getPsUnit(int pid) { return platform_.limits ? platform_.limits->unitOf(pid) : ""; }
 
 bool Velquette::isAutostartEnabled() { return platform_.autostart && platform_.autostart->isEnabled(); }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bridge/fleet_source.h"
+#include "alerts/alerts.h"
 #include "bridge/top_processes.h"
 #include "miners/VQTDataMinerBattery.h"
 #include "miners/VQTDataMinerCPU.h"
@@ -105,6 +106,15 @@ public:
     std::string setPrometheusUrl(const std::string& url);
     // The host's Prometheus client; it outlives the object or is reset first.
     void setFleetSource(FleetSource* source) { fleetSource_ = source; }
+    // Our additions for the alerts: the firing ones for the top of the
+    // card, and one rule's settings to read and to set (see alerts.h). The
+    // host gives the alerts it runs; without them nothing fires and a
+    // setting is refused.
+    void setAlerts(alerts::Alerts* alerts) { alerts_ = alerts; }
+    const alerts::Alerts* alerts() const { return alerts_; }
+    Value firingAlerts();
+    Value alertRule(const std::string& rule);
+    std::string setAlertRule(const std::string& rule, const std::string& key, const Value& value);
 
     // Reachable under their default names.
     bool hasDiskSetupChanged();
@@ -143,6 +153,7 @@ private:
     bool smartMonitoringEnabled = false;
     bool smcPresent_ = false;
     FleetSource* fleetSource_ = nullptr;
+    alerts::Alerts* alerts_ = nullptr;
 
     Subscription moduleObservation_;
     Subscription mountObservation_;

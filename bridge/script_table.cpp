@@ -128,6 +128,10 @@ const std::vector<ScriptMethod>& table() {
         scriptMethod("fleet", &Velquette::fleet),
         scriptMethod("prometheusUrl", &Velquette::prometheusUrl),
         scriptMethod("setPrometheusUrl", &Velquette::setPrometheusUrl),
+        // And for the alerts.
+        scriptMethod("alerts", &Velquette::firingAlerts),
+        scriptMethod("alertRule", &Velquette::alertRule),
+        scriptMethod("setAlertRule", &Velquette::setAlertRule),
     };
     return rows;
 }

@@ -9,6 +9,8 @@
 
 #include "bridge/Velquette.h"
 #include "host/fleet_service.h"
+#include "alerts/alerts.h"
+#include "host/glib_handles.h"
 #include "host/host_window.h"
 #include "host/http_server.h"
 
@@ -36,7 +38,15 @@ public:
         return server_->answerPageBatch(pageUri, body);
     }
 
+    // The alerts the session runs; null on the simulated machine.
+    const alerts::Alerts* alerts() const { return alerts_.get(); }
+
+    // How often the alert rules run, page or no page.
+    static constexpr guint kAlertIntervalSeconds = 5;
+
 private:
+    std::unique_ptr<alerts::Alerts> alerts_;
+    SourcePtr alertTimer_;
     HostWindow window_;
     std::unique_ptr<FleetService> fleet_;
     std::unique_ptr<Velquette> velquette_;

@@ -11,6 +11,7 @@
 #include "host/icon_urls.h"
 #include "host/static_files.h"
 #include "metrics/node_collector.h"
+#include "metrics/node_families.h"
 
 namespace vq::host {
 namespace {
@@ -70,8 +71,13 @@ std::string urlHost(GInetAddress* address) {
 
 // Read afresh from the machine for every request, beside the plug-in object
 // rather than through it, so that a scrape clears no miner's change flag.
-void serveMetrics(SoupServerMessage* msg, metrics::NodeScraper& scraper) {
-    const std::string& text = scraper.scrape();
+void serveMetrics(SoupServerMessage* msg, metrics::NodeScraper& scraper, const alerts::Alerts* alerts) {
+    const std::string& text = scraper.scrape([alerts](metrics::ExpositionWriter& out) {
+        if (!alerts) return;
+        std::vector<std::string_view> rules;
+        for (const auto kind : alerts::kRuleKinds) rules.emplace_back(alerts::ruleName(kind));
+        metrics::writeAlerts(out, rules, alerts->firingAlerts());
+    });
     addCommonHeaders(msg);
     soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Cache-Control", "no-store");
     soup_server_message_set_status(msg, 200, nullptr);
@@ -224,7 +230,10 @@ void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path
         server.serveIcon(msg, path);
         break;
     case Route::Metrics:
-        serveMetrics(msg, server.scraper_);
+        serveMetrics(msg, server.scraper_, [&]() -> const alerts::Alerts* {
+            const Velquette* object = server.window_.valueForKey(kScriptObjectKey);
+            return object ? object->alerts() : nullptr;
+        }());
         break;
     case Route::Call:
     case Route::Batch:

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "host/call_protocol.h"
+#include "alerts/alerts.h"
 #include "host/glib_handles.h"
 #include "host/host_window.h"
 #include "host/request_guard.h"
@@ -30,7 +31,8 @@ struct ServerConfig {
 };
 
 // Answers a GET of /metrics: the machine's figures in Prometheus' text format.
-void serveMetrics(SoupServerMessage* msg, metrics::NodeScraper& scraper);
+// With `alerts` (may be null), the alerts' families too.
+void serveMetrics(SoupServerMessage* msg, metrics::NodeScraper& scraper, const alerts::Alerts* alerts);
 
 // Stops a socket service that hands its connections to a libsoup server
 // (either may be null): no new connection is taken and `owner`'s handlers

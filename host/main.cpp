@@ -106,6 +106,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    if (metricsListener) metricsListener->setAlerts(session->alerts());
     auto onInterrupt = quitOnSignal(SIGINT, context.get(), loop.get());
     auto onTerminate = quitOnSignal(SIGTERM, context.get(), loop.get());
 

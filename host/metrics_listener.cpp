@@ -163,7 +163,7 @@ void MetricsListener::onRequest(SoupServer*, SoupServerMessage* msg, const char*
             return sendText(msg, 401, "wrong user name or password\n");
         }
     }
-    serveMetrics(msg, listener.scraper_);
+    serveMetrics(msg, listener.scraper_, listener.alerts_);
 }
 
 }  // namespace vq::host

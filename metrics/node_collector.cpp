@@ -32,7 +32,7 @@ bool NodeScraper::refreshMounts() {
     return true;
 }
 
-const std::string& NodeScraper::scrape() {
+const std::string& NodeScraper::scrape(const std::function<void(ExpositionWriter&)>& hostFamilies) {
     ExpositionWriter& out = writer_;
     out.start();
     // Each collector says whether it could read its source.
@@ -115,6 +115,7 @@ const std::string& NodeScraper::scrape() {
     outcomes.emplace_back("gpu", true);
 
     writeBuildInfo(out, VELQUETTE_VERSION);
+    if (hostFamilies) hostFamilies(out);
     writeCollectorSuccess(out, outcomes);
     return out.text();
 }

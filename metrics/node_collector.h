@@ -7,6 +7,7 @@
 // kernel says it changed, the disk beneath "/" for that table, and the
 // buffers the page is parsed and written in.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,8 +28,9 @@ class NodeScraper {
 public:
     explicit NodeScraper(linux_platform::Roots roots);
 
-    // The page's text, valid until the next scrape.
-    const std::string& scrape();
+    // The page's text, valid until the next scrape. `hostFamilies` writes
+    // the families the host adds from its own state (the alerts).
+    const std::string& scrape(const std::function<void(ExpositionWriter&)>& hostFamilies = {});
 
 private:
     // Re-reads the mount table when it changed; false when it cannot be read.

@@ -1,5 +1,7 @@
 #include "metrics/node_families.h"
 
+#include <algorithm>
+
 #include <array>
 #include <charconv>
 #include <tuple>
@@ -260,6 +262,18 @@ void writeGpus(ExpositionWriter& out, const std::vector<GpuReading>& gpus) {
     family("velquette_gpu_power_watts", "Power the GPU draws.", [&](const GpuReading& g) { return some(g.watts); });
     family("velquette_gpu_clock_hertz", "The GPU's graphics clock.",
            [](const GpuReading& g) { return g.megahertz ? std::optional(*g.megahertz * 1e6) : std::nullopt; });
+}
+
+void writeAlerts(ExpositionWriter& out, const std::vector<std::string_view>& rules,
+                 const std::vector<alerts::FiringAlert>& firing) {
+    out.family("velquette_alert_firing", "Whether an alert rule fires, by rule and severity.", MetricType::Gauge);
+    for (const std::string_view rule : rules)
+        for (const auto severity : {alerts::Severity::warning, alerts::Severity::critical}) {
+            const bool on = std::any_of(firing.begin(), firing.end(), [&](const alerts::FiringAlert& alert) {
+                return alert.rule == rule && alert.severity == severity;
+            });
+            out.sample({{"rule", rule}, {"severity", alerts::severityName(severity)}}, on ? 1.0 : 0.0);
+        }
 }
 
 void writeBuildInfo(ExpositionWriter& out, std::string_view version) {

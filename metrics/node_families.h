@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "alerts/alert_engine.h"
 #include "metrics/exposition.h"
 #include "platform/linux/metrics/filesystem_metrics.h"
 #include "platform/linux/metrics/hwmon_metrics.h"
@@ -45,6 +46,10 @@ void writeUname(ExpositionWriter& out, const lm::UnameFields& uname);
 // velquette_disk_temperature_celsius{device} and velquette_disk_info{device,model}.
 void writeDiskTemperature(ExpositionWriter& out, const lm::DiskTemperature& disk);
 void writeBuildInfo(ExpositionWriter& out, std::string_view version);
+// velquette_alert_firing{rule,severity}: 1 for the severity a rule fires at,
+// 0 for every other rule and severity, so that each series stays present.
+void writeAlerts(ExpositionWriter& out, const std::vector<std::string_view>& rules,
+                 const std::vector<alerts::FiringAlert>& firing);
 // The limits that bind the host in a container or a limited slice; none
 // where nothing binds.
 void writeCgroupLimits(ExpositionWriter& out, const ResourceLimitSample& limits);

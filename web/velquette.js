@@ -27,6 +27,8 @@
     "hasSMC",
     // And for the Machines section and its setting.
     "fleet", "prometheusUrl", "setPrometheusUrl",
+    // And for the alerts.
+    "alerts", "alertRule", "setAlertRule",
   ];
 
   // A call that has not been answered by then is given up, so a host that

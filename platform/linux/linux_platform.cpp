@@ -9,6 +9,9 @@
 #include "platform/linux/cgroups/linux_resource_limits.h"
 #include "platform/linux/desktop/dbus_notification_center.h"
 #include "platform/linux/gpu/linux_gpus.h"
+#include "platform/linux/desktop/freedesktop_notifications.h"
+#include "platform/linux/desktop/xdg_config_files.h"
+#include "platform/linux/memory/memory_pressure.h"
 #include "platform/linux/sensors/hwmon_sensors.h"
 #include "platform/linux/processor/linux_machine_info.h"
 #include "platform/linux/network/linux_network.h"
@@ -88,8 +91,11 @@ Platform makeLinuxPlatform(const Roots& roots) {
     platform.clipboard = makeLinuxClipboard();
     platform.limits = makeLinuxResourceLimits(roots);
     platform.gpus = makeLinuxGpus(roots);
-    platform.autostart =
-        std::make_shared<XdgAutostart>(xdgConfigHome(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
+    const std::string configHome = xdgConfigHome(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+    platform.autostart = std::make_shared<XdgAutostart>(configHome);
+    platform.configFiles = std::make_shared<XdgConfigFiles>(configHome);
+    platform.desktopNotifications = std::make_shared<FreedesktopNotifications>();
+    platform.memoryPressure = makeLinuxMemoryPressure(roots);
     return platform;
 }
 

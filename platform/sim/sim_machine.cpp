@@ -16,6 +16,7 @@
 #include "platform/linux/common/posix_file_system.h"
 #include "platform/linux/desktop/dbus_notification_center.h"
 #include "platform/linux/desktop/xdg_autostart.h"
+#include "platform/linux/desktop/xdg_config_files.h"
 #include "platform/linux/sensors/sensor_module_loader.h"
 #include "platform/linux/storage/volume_icons.h"
 #include "platform/sim/sim_gpus.h"
@@ -478,6 +479,9 @@ Platform makeSimPlatform(std::shared_ptr<SimMachine> machine, std::shared_ptr<No
     platform.files = std::make_shared<PosixFileSystem>(supportDirectory);
     // The module is a real file even on a simulated machine.
     platform.modules = linux_platform::makeSensorModuleLoader(machine);
+    platform.configFiles =
+        std::make_shared<linux_platform::XdgConfigFiles>(machine->home ? *machine->home + "/.config" : "");
+    platform.simulated = true;
     return platform;
 }
 

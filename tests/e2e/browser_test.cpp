@@ -215,7 +215,7 @@ protected:
         bool processorKnown = false;
         for (std::size_t i = 0; i < host.posts.size(); ++i) {
             const bool processes = !processesAnswered || i - *processesAnswered >= 3;
-            std::string expected = std::string("/batch: cpuUsage load uptime processinfo memoryUsage limits "
+            std::string expected = std::string("/batch: alerts cpuUsage load uptime processinfo memoryUsage limits "
                                                "hasDiskSetupChanged diskUsage hasNetworkSetupChanged network gpus "
                                                "setShouldMonitorSMARTTemps ") +
                                    (i == 0 ? "setNeedsSMARTUpdate " : "") + "temps fans isLaptop battery" +
@@ -345,7 +345,7 @@ TEST_F(BrowserTest, SectionsSwitchedOffCostTheHostNothing) {
     load(host.url + "#hide=processes,temperatures,fans,battery", "sections-off", 240);
     ASSERT_GE(host.posts.size(), 2u);
     for (std::size_t i = 0; i < host.posts.size(); ++i)
-        EXPECT_EQ(host.posts[i], std::string("/batch: cpuUsage load uptime processinfo memoryUsage limits hasDiskSetupChanged "
+        EXPECT_EQ(host.posts[i], std::string("/batch: alerts cpuUsage load uptime processinfo memoryUsage limits hasDiskSetupChanged "
                                              "diskUsage hasNetworkSetupChanged network gpus fleet") +
                                      (i == 0 ? " isIntel hasSMC needsIntelBundle fans" : ""));
 }

@@ -7,6 +7,7 @@
 // the refresh interval.
 import { $ } from "./dom.js";
 import { settings } from "./settings-panel.js";
+import * as alerts from "./sections/alerts.js";
 import * as battery from "./sections/battery.js";
 import * as cpu from "./sections/cpu.js";
 import * as fans from "./sections/fans.js";
@@ -90,6 +91,9 @@ function moduleCalls() {
 
 // A new section is one more entry here with its calls and its renderer.
 const sections = [
+  // The firing alerts, at the top of the card; the host keeps them, so
+  // asking costs it no reading.
+  { calls: [["alerts"]], render: alerts.render },
   { id: "cpu", calls: [["cpuUsage"], ["load"], ["uptime"], ["processinfo"]], render: cpu.render },
   { id: "memory", calls: [["memoryUsage"]], render: memory.render },
   // The limits of a container or a limited slice, shown in the processor
