@@ -34,7 +34,7 @@ const std::string kCpuBatch =
 // once a minute: none of them is part of the cycle.)
 const std::string kRefreshCalls = R"({"method":"cpuUsage"},{"method":"load"},{"method":"uptime"},{"method":"processinfo"},
                                  {"method":"memoryUsage"},{"method":"hasDiskSetupChanged"},{"method":"diskUsage"},
-                                 {"method":"hasNetworkSetupChanged"},{"method":"network"},
+                                 {"method":"hasNetworkSetupChanged"},{"method":"network"},{"method":"gpus"},
                                  {"method":"setShouldMonitorSMARTTemps","args":[1]},{"method":"temps","args":[0]},
                                  {"method":"fans"},{"method":"isLaptop"},{"method":"battery"})";
 const std::vector<std::string> kPageCycle{"[" + kRefreshCalls + R"(,{"method":"topProcesses","args":[5]}])",

@@ -64,7 +64,7 @@ url="${url%/}"
 status_kb() { awk -v key="$1:" '$1 == key { print $2 }' "/proc/$host_pid/status"; }
 
 # The page's whole refresh, every section shown.
-batch='[{"method":"cpuUsage"},{"method":"load"},{"method":"uptime"},{"method":"processinfo"},{"method":"memoryUsage"},{"method":"hasDiskSetupChanged"},{"method":"diskUsage"},{"method":"hasNetworkSetupChanged"},{"method":"network"},{"method":"setShouldMonitorSMARTTemps","args":[1]},{"method":"temps","args":[0]},{"method":"fans"},{"method":"isLaptop"},{"method":"battery"},{"method":"topProcesses","args":[5]},{"method":"getselfpid"},{"method":"isIntel"},{"method":"needsIntelBundle"}]'
+batch='[{"method":"cpuUsage"},{"method":"load"},{"method":"uptime"},{"method":"processinfo"},{"method":"memoryUsage"},{"method":"hasDiskSetupChanged"},{"method":"diskUsage"},{"method":"hasNetworkSetupChanged"},{"method":"network"},{"method":"gpus"},{"method":"setShouldMonitorSMARTTemps","args":[1]},{"method":"temps","args":[0]},{"method":"fans"},{"method":"isLaptop"},{"method":"battery"},{"method":"topProcesses","args":[5]},{"method":"getselfpid"},{"method":"isIntel"},{"method":"needsIntelBundle"}]'
 cat >"$scratch/batch.lua" <<EOF
 wrk.method = "POST"
 wrk.body = '$batch'

@@ -26,7 +26,7 @@ import time
 PAGE_BATCH = [
     {"method": "cpuUsage"}, {"method": "load"}, {"method": "uptime"}, {"method": "processinfo"},
     {"method": "memoryUsage"}, {"method": "hasDiskSetupChanged"}, {"method": "diskUsage"},
-    {"method": "hasNetworkSetupChanged"}, {"method": "network"},
+    {"method": "hasNetworkSetupChanged"}, {"method": "network"}, {"method": "gpus"},
     {"method": "setShouldMonitorSMARTTemps", "args": [1]}, {"method": "temps", "args": [0]},
     {"method": "fans"}, {"method": "isLaptop"}, {"method": "battery"},
     {"method": "topProcesses", "args": [5]}, {"method": "getselfpid"}, {"method": "isIntel"},

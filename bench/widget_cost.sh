@@ -29,7 +29,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The user + system ticks of $1 and of every process below it, now.
+# "PID COMM TICKS" (user + system ticks) for $1 and every process below it, now.
 tree_ticks() {
   ps -e -o pid=,ppid= | awk -v top="$1" '
     { parent[$1] = $2 }
@@ -38,21 +38,32 @@ tree_ticks() {
       do { grown = 0; for (p in parent) if (!(p in mark) && (parent[p] in mark)) { mark[p] = 1; grown = 1 } } while (grown)
       for (p in mark) print p
     }' | while read -r pid; do
-      awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$pid/stat" 2>/dev/null || true
-    done | awk '{ s += $1 } END { print s + 0 }'
+      awk -v pid="$pid" '{ comm = $0; sub(/^[^(]*\(/, "", comm); sub(/\).*/, "", comm); gsub(/ /, "_", comm)
+                           sub(/.*\) /, ""); print pid, comm, $12 + $13 }' "/proc/$pid/stat" 2>/dev/null || true
+    done
 }
 
-# Prints "$2: N % of one core" for the tree under pid $1 (only $1 with $3 = self).
+# Prints "$2: N % of one core" for the tree under pid $1 (only $1 with $3 =
+# self); with $3 = split, then a row for each program of the tree that took
+# any time (processes of one name added up).
 measure() {
   sleep "$warmup"
   local before after
-  if [ "${3:-}" = self ]; then before=$(awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$1/stat")
+  if [ "${3:-}" = self ]; then before="$1 self $(awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$1/stat")"
   else before=$(tree_ticks "$1"); fi
   sleep "$seconds"
-  if [ "${3:-}" = self ]; then after=$(awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$1/stat")
+  if [ "${3:-}" = self ]; then after="$1 self $(awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$1/stat")"
   else after=$(tree_ticks "$1"); fi
-  awk -v n="$2" -v d="$((after - before))" -v t="$ticks" -v s="$seconds" \
-    'BEGIN { printf "| %s | %.2f %% |\n", n, 100 * d / t / s }'
+  # A process counts from its ticks at the start, or from 0 if it started since.
+  awk -v n="$2" -v t="$ticks" -v s="$seconds" -v mode="${3:-}" '
+    NR == FNR { start[$1] = $3; next }
+    { d = $3 - start[$1]; total += d; by[$2] += d }
+    END {
+      name["velquette-widge"] = "the window (GTK and the host)"
+      name["WebKitWebProces"] = "WebKitWebProcess"; name["WebKitNetworkPr"] = "WebKitNetworkProcess"
+      printf "| %s | %.2f %% |\n", n, 100 * total / t / s
+      if (mode == "split") for (c in by) if (by[c] > 0) printf "| – of which %s | %.2f %% |\n", (c in name ? name[c] : c), 100 * by[c] / t / s
+    }' <(echo "$before") <(echo "$after")
 }
 
 echo "| what runs | share of one core |"
@@ -67,7 +78,7 @@ DISPLAY=$display WAYLAND_DISPLAY= XDG_DATA_HOME=$scratch/data XDG_CACHE_HOME=$sc
   "$build/host/velquette-widget" > "$scratch/widget-url" 2>/dev/null &
 widget=$!
 pids+=("$widget")
-measure "$widget" "\`velquette-widget\` under Xvfb (the window, WebKitWebProcess, WebKitNetworkProcess)"
+measure "$widget" "\`velquette-widget\` under Xvfb (the window, WebKitWebProcess, WebKitNetworkProcess)" split
 kill "$widget"
 
 # The host alone, its page shown by headless Chromium.

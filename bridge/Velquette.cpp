@@ -216,6 +216,10 @@ bool Velquette::needsIntelBundle() {
 
 void Velquette::copyTextToClipboard(const std::string& text) { platform_.clipboard->copyText(text); }
 
+std::string Velquette::setPrometheusUrl(const std::string& url) {
+    return fleetSource_ ? fleetSource_->setPrometheusUrl(url) : "this host keeps no Prometheus settings";
+}
+
 Value Velquette::topProcesses(int count) { return topProcessesSampler->top(count); }
 
 Value Velquette::limits() {
@@ -229,6 +233,25 @@ Value Velquette::limits() {
                  {"cpuThrottled", field(sample.cpuThrottled)},
                  {"cpuUsage", field(sample.cpuUsage)},
                  {"pidsMax", field(sample.pidsMax)}};
+}
+
+Value Velquette::gpus() {
+    Value rows = Value::array();
+    if (!platform_.gpus) return rows;
+    const auto field = [](const auto& value) { return value ? Value(*value) : Value(nullptr); };
+    for (const GpuReading& gpu : platform_.gpus->sample())
+        rows.push_back({gpu.name, field(gpu.busyPercent), field(gpu.vramUsedBytes), field(gpu.vramTotalBytes),
+                        field(gpu.celsius), field(gpu.watts), field(gpu.megahertz), gpu.asleep});
+    return rows;
+}
+
+Value Velquette::firingAlerts() { return alerts_ ? alerts_->firing() : Value::array(); }
+
+Value Velquette::alertRule(const std::string& rule) { return alerts_ ? alerts_->rule(rule) : Value(); }
+
+std::string Velquette::setAlertRule(const std::string& rule, const std::string& key, const Value& value) {
+    if (!alerts_) return "alerts do not run on this machine";
+    return alerts_->setRule(rule, key, value);
 }
 
 std::string Velquette::getPsUnit(int pid) { return platform_.limits ? platform_.limits->unitOf(pid) : ""; }

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "bridge/fleet_source.h"
+#include "alerts/alerts.h"
 #include "bridge/top_processes.h"
 #include "miners/VQTDataMinerBattery.h"
 #include "miners/VQTDataMinerCPU.h"
@@ -84,6 +86,9 @@ public:
     // {memoryLimitBytes, memoryUsedBytes, cpuQuota, cpuThrottled, cpuUsage,
     // pidsMax}, each null when unknown or unset.
     Value limits();
+    // One [name, busyPercent, vramUsedBytes, vramTotalBytes, celsius, watts,
+    // megahertz, asleep] per GPU, null for what is unknown; [] without GPUs.
+    Value gpus();
     // The systemd service or container the process runs in, "" for none.
     std::string getPsUnit(int pid);
     // Our additions for the page's settings: whether the desktop widget
@@ -94,6 +99,22 @@ public:
     // answers (an Intel Mac's, through the Linux applesmc driver, or a
     // simulated one).
     bool hasSMC() { return smcPresent_; }
+    // Our additions for the Machines section: the machines Prometheus
+    // scrapes (see FleetSource), and its URL for the settings.
+    Value fleet() { return fleetSource_ ? fleetSource_->fleet() : Value(); }
+    std::string prometheusUrl() { return fleetSource_ ? fleetSource_->prometheusUrl() : ""; }
+    std::string setPrometheusUrl(const std::string& url);
+    // The host's Prometheus client; it outlives the object or is reset first.
+    void setFleetSource(FleetSource* source) { fleetSource_ = source; }
+    // Our additions for the alerts: the firing ones for the top of the
+    // card, and one rule's settings to read and to set (see alerts.h). The
+    // host gives the alerts it runs; without them nothing fires and a
+    // setting is refused.
+    void setAlerts(alerts::Alerts* alerts) { alerts_ = alerts; }
+    const alerts::Alerts* alerts() const { return alerts_; }
+    Value firingAlerts();
+    Value alertRule(const std::string& rule);
+    std::string setAlertRule(const std::string& rule, const std::string& key, const Value& value);
 
     // Reachable under their default names.
     bool hasDiskSetupChanged();
@@ -131,6 +152,8 @@ private:
     bool shouldUpdateSMART = false;
     bool smartMonitoringEnabled = false;
     bool smcPresent_ = false;
+    FleetSource* fleetSource_ = nullptr;
+    alerts::Alerts* alerts_ = nullptr;
 
     Subscription moduleObservation_;
     Subscription mountObservation_;

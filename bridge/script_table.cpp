@@ -117,11 +117,21 @@ const std::vector<ScriptMethod>& table() {
         scriptMethod("getPsUnit", &Velquette::getPsUnit),
         // And for the limits of a container or a limited slice.
         scriptMethod("limits", &Velquette::limits),
+        // And for the GPU section.
+        scriptMethod("gpus", &Velquette::gpus),
         // And for the page's settings.
         scriptMethod("isAutostartEnabled", &Velquette::isAutostartEnabled),
         scriptMethod("setAutostart", &Velquette::setAutostart),
         // And for the module notice.
         scriptMethod("hasSMC", &Velquette::hasSMC),
+        // And for the Machines section and its setting.
+        scriptMethod("fleet", &Velquette::fleet),
+        scriptMethod("prometheusUrl", &Velquette::prometheusUrl),
+        scriptMethod("setPrometheusUrl", &Velquette::setPrometheusUrl),
+        // And for the alerts.
+        scriptMethod("alerts", &Velquette::firingAlerts),
+        scriptMethod("alertRule", &Velquette::alertRule),
+        scriptMethod("setAlertRule", &Velquette::setAlertRule),
     };
     return rows;
 }

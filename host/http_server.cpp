@@ -11,9 +11,12 @@
 #include "host/icon_urls.h"
 #include "host/static_files.h"
 #include "metrics/node_collector.h"
+#include "metrics/node_families.h"
 
 namespace vq::host {
 namespace {
+
+constexpr const char* kNoObject = "the plug-in object is not available";
 
 std::optional<std::string_view> headerValue(SoupMessageHeaders* headers, const char* name) {
     // get_list joins repeated headers with ", ", which no check accepts, so a
@@ -68,8 +71,13 @@ std::string urlHost(GInetAddress* address) {
 
 // Read afresh from the machine for every request, beside the plug-in object
 // rather than through it, so that a scrape clears no miner's change flag.
-void serveMetrics(SoupServerMessage* msg, const linux_platform::Roots& roots) {
-    const std::string text = metrics::scrapeNodeMetrics(roots);
+void serveMetrics(SoupServerMessage* msg, metrics::NodeScraper& scraper, const alerts::Alerts* alerts) {
+    const std::string& text = scraper.scrape([alerts](metrics::ExpositionWriter& out) {
+        if (!alerts) return;
+        std::vector<std::string_view> rules;
+        for (const auto kind : alerts::kRuleKinds) rules.emplace_back(alerts::ruleName(kind));
+        metrics::writeAlerts(out, rules, alerts->firingAlerts());
+    });
     addCommonHeaders(msg);
     soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Cache-Control", "no-store");
     soup_server_message_set_status(msg, 200, nullptr);
@@ -77,7 +85,7 @@ void serveMetrics(SoupServerMessage* msg, const linux_platform::Roots& roots) {
 }
 
 HttpServer::HttpServer(const ServerConfig& config, HostWindow& window)
-    : window_(window), webRoot_(config.webRoot), roots_(linux_platform::Roots::fromEnvironment()) {
+    : window_(window), webRoot_(config.webRoot), scraper_(linux_platform::Roots::fromEnvironment()) {
     GObjectPtr<GInetAddress> address(g_inet_address_new_from_string(config.listenAddress.c_str()));
     if (!address) throw ListenError("cannot listen on \"" + config.listenAddress + "\": not an IP address");
 
@@ -222,7 +230,10 @@ void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path
         server.serveIcon(msg, path);
         break;
     case Route::Metrics:
-        serveMetrics(msg, server.roots_);
+        serveMetrics(msg, server.scraper_, [&]() -> const alerts::Alerts* {
+            const Velquette* object = server.window_.valueForKey(kScriptObjectKey);
+            return object ? object->alerts() : nullptr;
+        }());
         break;
     case Route::Call:
     case Route::Batch:
@@ -234,7 +245,7 @@ void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path
 void HttpServer::serveCall(SoupServerMessage* msg, Route route) {
     Velquette* object = window_.valueForKey(kScriptObjectKey);
     if (!object) {
-        sendReply(msg, errorReply(503, "the plug-in object is not available"));
+        sendReply(msg, errorReply(503, kNoObject));
         return;
     }
     BytesPtr bytes(soup_message_body_flatten(soup_server_message_get_request_body(msg)));
@@ -242,6 +253,13 @@ void HttpServer::serveCall(SoupServerMessage* msg, Route route) {
     const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
     std::string_view text(data ? data : "", size);
     sendReply(msg, route == Route::Call ? answerCall(*object, text) : answerBatch(*object, text));
+}
+
+Reply HttpServer::answerPageBatch(std::string_view pageUri, std::string_view body) {
+    if (auto rejection = screenPageBatch(pageUri, body.size(), authority_))
+        return errorReply(rejection->status, rejection->message);
+    Velquette* object = window_.valueForKey(kScriptObjectKey);
+    return object ? answerBatch(*object, body) : errorReply(503, kNoObject);
 }
 
 void HttpServer::serveIcon(SoupServerMessage* msg, const char* path) {

@@ -9,11 +9,14 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
+#include "host/call_protocol.h"
+#include "alerts/alerts.h"
 #include "host/glib_handles.h"
 #include "host/host_window.h"
 #include "host/request_guard.h"
-#include "platform/linux/common/roots.h"
+#include "metrics/node_collector.h"
 
 namespace vq::host {
 
@@ -28,7 +31,8 @@ struct ServerConfig {
 };
 
 // Answers a GET of /metrics: the machine's figures in Prometheus' text format.
-void serveMetrics(SoupServerMessage* msg, const linux_platform::Roots& roots);
+// With `alerts` (may be null), the alerts' families too.
+void serveMetrics(SoupServerMessage* msg, metrics::NodeScraper& scraper, const alerts::Alerts* alerts);
 
 // Stops a socket service that hands its connections to a libsoup server
 // (either may be null): no new connection is taken and `owner`'s handlers
@@ -48,6 +52,10 @@ public:
     // "http://127.0.0.1:PORT/", with brackets around an IPv6 address.
     const std::string& url() const { return url_; }
 
+    // A batch from the desktop window's page, handed over in process rather
+    // than POSTed (request_guard.h: screenPageBatch), answered as /batch.
+    Reply answerPageBatch(std::string_view pageUri, std::string_view body);
+
 private:
     static void onRequestHeaders(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, gpointer self);
     static void onRequest(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, gpointer self);
@@ -61,7 +69,7 @@ private:
 
     HostWindow& window_;
     std::string webRoot_;
-    linux_platform::Roots roots_;
+    metrics::NodeScraper scraper_;  // the /metrics page; kept for its open files and buffers
     ServerAuthority authority_;
     std::string url_;
     GObjectPtr<SoupServer> server_;

@@ -104,12 +104,13 @@ int main(int argc, char** argv) {
 
     std::optional<vq::host::HostSession> session;
     try {
-        session.emplace(options.server);
+        session.emplace(options.server, options.prometheus);
     } catch (const vq::host::SessionError& e) {
         std::fprintf(stderr, "velquette: %s\n", e.what());
         return 1;
     }
 
+    if (metricsListener) metricsListener->setAlerts(session->alerts());
     auto onInterrupt = quitOnSignal(SIGINT, context.get(), loop.get());
     auto onTerminate = quitOnSignal(SIGTERM, context.get(), loop.get());
 

@@ -73,7 +73,7 @@ std::optional<std::string> refuseUnsafeListener(const MetricsListenConfig& confi
 }
 
 MetricsListener::MetricsListener(MetricsListenConfig config)
-    : config_(std::move(config)), roots_(linux_platform::Roots::fromEnvironment()) {
+    : config_(std::move(config)), scraper_(linux_platform::Roots::fromEnvironment()) {
     if (auto reason = refuseUnsafeListener(config_)) throw ListenError(*reason);
     GObjectPtr<GInetAddress> address(g_inet_address_new_from_string(config_.address.c_str()));
     if (!address) throw ListenError("cannot listen on \"" + config_.address + "\": not an IP address");
@@ -163,7 +163,7 @@ void MetricsListener::onRequest(SoupServer*, SoupServerMessage* msg, const char*
             return sendText(msg, 401, "wrong user name or password\n");
         }
     }
-    serveMetrics(msg, listener.roots_);
+    serveMetrics(msg, listener.scraper_, listener.alerts_);
 }
 
 }  // namespace vq::host

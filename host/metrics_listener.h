@@ -11,10 +11,11 @@
 #include <string>
 #include <variant>
 
+#include "alerts/alerts.h"
 #include "host/glib_handles.h"
 #include "host/request_guard.h"
 #include "host/web_config.h"
-#include "platform/linux/common/roots.h"
+#include "metrics/node_collector.h"
 
 namespace vq::host {
 
@@ -41,13 +42,16 @@ public:
     MetricsListener& operator=(const MetricsListener&) = delete;
 
     std::uint16_t port() const { return authority_.port; }
+    // The alerts whose state /metrics reports, once the session runs them.
+    void setAlerts(const alerts::Alerts* alerts) { alerts_ = alerts; }
 
 private:
     static gboolean onIncoming(GSocketService*, GSocketConnection* connection, GObject*, gpointer self);
     static void onRequest(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, gpointer self);
 
     MetricsListenConfig config_;
-    linux_platform::Roots roots_;
+    metrics::NodeScraper scraper_;  // the /metrics page; kept for its open files and buffers
+    const alerts::Alerts* alerts_ = nullptr;
     bool checkHost_ = false;  // on loopback, the Host header must name this listener
     ServerAuthority authority_;
     GObjectPtr<SoupServer> server_;

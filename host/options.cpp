@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "host/fleet_config.h"
+
 namespace vq::host {
 namespace {
 
@@ -35,7 +37,7 @@ std::variant<HostOptions, std::string> parseHostOptions(std::span<const std::str
         }
         std::string_view name = arg.substr(0, arg.find('='));
         if (name != "--port" && name != "--listen" && name != "--web-root" && name != "--metrics-listen" &&
-            name != "--web-config")
+            name != "--web-config" && name != "--prometheus")
             return "unknown option \"" + std::string(arg) + "\"";
 
         std::string_view value;
@@ -57,6 +59,9 @@ std::variant<HostOptions, std::string> parseHostOptions(std::span<const std::str
             options.server.listenAddress = value;
         } else if (name == "--metrics-listen") {
             options.metricsListen = std::string(value);
+        } else if (name == "--prometheus") {
+            if (auto reason = refusePrometheusUrl(std::string(value))) return "--prometheus: " + *reason;
+            options.prometheus = std::string(value);
         } else if (name == "--web-config") {
             options.webConfig = std::string(value);
         } else {

@@ -120,4 +120,13 @@ std::optional<Rejection> screenRequest(const RequestHead& head, const ServerAuth
     return std::nullopt;
 }
 
+std::optional<Rejection> screenPageBatch(std::string_view pageUri, std::size_t bodySize,
+                                         const ServerAuthority& authority) {
+    constexpr std::string_view scheme = "http://";
+    if (!pageUri.starts_with(scheme)) return Rejection{403, "only this server's own page may call it", {}};
+    const std::string_view origin = pageUri.substr(0, pageUri.find_first_of("/?#", scheme.size()));
+    const RequestHead head{"POST", "/batch", origin.substr(scheme.size()), origin, "application/json", bodySize};
+    return screenRequest(head, authority);
+}
+
 }  // namespace vq::host

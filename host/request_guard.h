@@ -81,4 +81,11 @@ std::optional<Rejection> screenFraming(std::optional<std::string_view> contentLe
 // may go on to its handler.
 std::optional<Rejection> screenRequest(const RequestHead& head, const ServerAuthority& authority);
 
+// A batch that the desktop window's page hands over in process (a WebKit
+// script message) instead of POSTing it: it is screened as the POST /batch it
+// stands for, sent from the page's address, so only this server's own page
+// is answered and the body is bounded as over HTTP.
+std::optional<Rejection> screenPageBatch(std::string_view pageUri, std::size_t bodySize,
+                                         const ServerAuthority& authority);
+
 }  // namespace vq::host

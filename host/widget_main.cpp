@@ -58,6 +58,7 @@ struct Widget {
     GtkWidget* grip = nullptr;
     WebKitWebView* view = nullptr;
     GApplication* application = nullptr;
+    vq::host::HostSession* session = nullptr;
     guint figuresLimitSeconds = kFiguresLimitSeconds;
     guint figuresLimit = 0;
     bool figuresShown = false;
@@ -79,8 +80,12 @@ void finish(Widget* widget, int status, const std::string& reason = {}) {
 }
 
 // The page samples only while someone can see it. A minimised window makes
-// WebKit itself report the page hidden; a window fully covered by others is
-// told here, since GTK 4 does not pass that on.
+// WebKit itself report the page hidden (document.visibilityState), and the
+// page is told here as well, with what GTK does not pass on to WebKit: a
+// window fully covered by others. X reports that (VisibilityNotify) only for
+// a window that is not redirected: under a compositing manager, or for a
+// window of a 32-bit (translucent) visual, which the X server redirects, it
+// never comes.
 void tellPageWhetherShown(Widget* widget) {
     const bool shown = !widget->minimised && !widget->obscured;
     if (shown == widget->toldShown || !widget->view) return;
@@ -93,7 +98,13 @@ void tellPageWhetherShown(Widget* widget) {
 
 void surfaceStateChanged(GdkToplevel* toplevel, GParamSpec*, gpointer data) {
     auto* widget = static_cast<Widget*>(data);
-    widget->minimised = (gdk_toplevel_get_state(toplevel) & GDK_TOPLEVEL_STATE_MINIMIZED) != 0;
+    // Minimised, or (GTK 4.12 on) suspended: a compositor says so of a window
+    // on another workspace or wholly covered.
+    unsigned hidden = GDK_TOPLEVEL_STATE_MINIMIZED;
+#if GTK_CHECK_VERSION(4, 12, 0)
+    hidden |= GDK_TOPLEVEL_STATE_SUSPENDED;
+#endif
+    widget->minimised = (gdk_toplevel_get_state(toplevel) & hidden) != 0;
     tellPageWhetherShown(widget);
 }
 
@@ -218,6 +229,24 @@ gboolean figuresSettled(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
+// The page hands its refresh's batch to the window, which answers it here,
+// in process, rather than the page POSTing it to the host's loopback
+// server: each refresh then costs no request through WebKit's network
+// process and no HTTP on either side. It is screened as a POST /batch from
+// the page's address would be. A browser showing the page keeps HTTP.
+gboolean pageBatch(WebKitUserContentManager*, JSCValue* message, WebKitScriptMessageReply* reply, gpointer data) {
+    auto* widget = static_cast<Widget*>(data);
+    char* body = jsc_value_is_string(message) ? jsc_value_to_string(message) : nullptr;
+    const char* page = webkit_web_view_get_uri(widget->view);
+    const vq::host::Reply answer = body ? widget->session->answerPageBatch(page ? page : "", body)
+                                        : vq::host::errorReply(400, "a batch must be sent as JSON text");
+    g_free(body);
+    JSCValue* value = jsc_value_new_string(jsc_value_get_context(message), answer.body.c_str());
+    webkit_script_message_reply_return_value(reply, value);
+    g_object_unref(value);
+    return TRUE;
+}
+
 // The page says so once, after its first refresh has drawn figures.
 void pageShowedFigures(WebKitUserContentManager*, JSCValue*, gpointer data) {
     auto* widget = static_cast<Widget*>(data);
@@ -277,6 +306,8 @@ void activate(GtkApplication* application, gpointer data) {
     webkit_user_content_manager_register_script_message_handler(messages, "velquetteFigures", nullptr);
     g_signal_connect(messages, "script-message-received::velquetteHeight", G_CALLBACK(&pageHeightChanged), widget);
     g_signal_connect(messages, "script-message-received::velquetteFigures", G_CALLBACK(&pageShowedFigures), widget);
+    webkit_user_content_manager_register_script_message_handler_with_reply(messages, "velquetteBatch", nullptr);
+    g_signal_connect(messages, "script-message-with-reply-received::velquetteBatch", G_CALLBACK(&pageBatch), widget);
 
     GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_box_append(GTK_BOX(column), widget->grip);
@@ -361,12 +392,13 @@ int main(int argc, char** argv) {
     {
         std::optional<vq::host::HostSession> session;
         try {
-            session.emplace(options.server);
+            session.emplace(options.server, options.prometheus);
         } catch (const vq::host::SessionError& e) {
             std::fprintf(stderr, "velquette-widget: %s\n", e.what());
             return 1;
         }
         widget.url = session->url();
+        widget.session = &*session;
         ::dprintf(urlOutput ? urlOutput.get() : STDOUT_FILENO, "%s\n", widget.url.c_str());
 
         GtkApplication* application = gtk_application_new("org.brackwell.Velquette", G_APPLICATION_NON_UNIQUE);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <set>
 
 namespace vq::metrics {
 namespace {
@@ -18,23 +17,6 @@ std::string_view typeName(MetricType type) {
     case MetricType::Untyped: return "untyped";
     }
     return "untyped";
-}
-
-bool labelsAreValid(const Labels& labels) {
-    for (std::size_t i = 0; i < labels.size(); ++i) {
-        if (!isValidLabelName(labels[i].first)) return false;
-        for (std::size_t j = 0; j < i; ++j)
-            if (labels[j].first == labels[i].first) return false;
-    }
-    return true;
-}
-
-// A series is told apart by its label set, whatever the order of its labels.
-using LabelKey = std::vector<std::pair<std::string_view, std::string_view>>;
-LabelKey labelKey(const Labels& labels) {
-    LabelKey key(labels.begin(), labels.end());
-    std::sort(key.begin(), key.end());
-    return key;
 }
 
 // The length of the well-formed UTF-8 sequence at the start of `text`, or 0.
@@ -141,70 +123,54 @@ bool isValidLabelName(std::string_view name) {
     return std::all_of(name.begin(), name.end(), isNameChar);
 }
 
-void ExpositionBuilder::add(MetricFamily family) {
-    if (!isValidMetricName(family.name)) {
-        rejected_ += family.samples.size();
-        return;
-    }
-    auto existing = std::find_if(families_.begin(), families_.end(),
-                                 [&](const MetricFamily& f) { return f.name == family.name; });
-    if (existing == families_.end()) {
-        families_.push_back({std::move(family.name), std::move(family.help), family.type, {}});
-        existing = std::prev(families_.end());
-    }
-    // The keys point into samples that stay where they are until every
-    // sample has been judged; only then are the accepted ones moved.
-    std::vector<bool> accepted(family.samples.size(), false);
-    if (existing->samples.empty() && family.samples.size() == 1) {
-        accepted[0] = labelsAreValid(family.samples[0].labels);
-    } else {
-        std::set<LabelKey> seen;
-        for (const auto& sample : existing->samples) seen.insert(labelKey(sample.labels));
-        for (std::size_t i = 0; i < family.samples.size(); ++i)
-            accepted[i] = labelsAreValid(family.samples[i].labels) && seen.insert(labelKey(family.samples[i].labels)).second;
-    }
-    existing->samples.reserve(existing->samples.size() + family.samples.size());
-    for (std::size_t i = 0; i < family.samples.size(); ++i) {
-        if (accepted[i]) existing->samples.push_back(std::move(family.samples[i]));
-        else ++rejected_;
-    }
+void ExpositionWriter::family(std::initializer_list<std::string_view> name,
+                              std::initializer_list<std::string_view> help, MetricType type) {
+    name_.clear();
+    for (auto part : name) name_ += part;
+    help_.clear();
+    for (auto part : help) help_ += part;
+    type_ = type;
+    nameValid_ = isValidMetricName(name_);
+    headerWritten_ = false;
 }
 
-std::string ExpositionBuilder::text() const {
-    std::string out;
-    std::size_t estimate = 0;
-    for (const auto& family : families_) estimate += 64 + family.help.size() + family.samples.size() * (family.name.size() + 48);
-    out.reserve(estimate);
-    for (const auto& family : families_) {
-        if (family.samples.empty()) continue;
-        out += "# HELP ";
-        out += family.name;
-        out += ' ';
-        appendEscaped(out, family.help, false);
-        out += "\n# TYPE ";
-        out += family.name;
-        out += ' ';
-        out += typeName(family.type);
-        out += '\n';
-        for (const auto& sample : family.samples) {
-            out += family.name;
-            if (!sample.labels.empty()) {
-                out += '{';
-                for (std::size_t i = 0; i < sample.labels.size(); ++i) {
-                    if (i) out += ',';
-                    out += sample.labels[i].first;
-                    out += "=\"";
-                    appendEscaped(out, sample.labels[i].second, true);
-                    out += '"';
-                }
-                out += '}';
-            }
-            out += ' ';
-            appendValue(out, sample.value);
-            out += '\n';
-        }
+void ExpositionWriter::sample(const Label* labels, std::size_t count, double value) {
+    bool valid = nameValid_;
+    for (std::size_t i = 0; i < count && valid; ++i) {
+        valid = isValidLabelName(labels[i].first);
+        for (std::size_t j = 0; j < i && valid; ++j) valid = labels[j].first != labels[i].first;
     }
-    return out;
+    if (!valid) {
+        ++rejected_;
+        return;
+    }
+    if (!headerWritten_) {
+        out_ += "# HELP ";
+        out_ += name_;
+        out_ += ' ';
+        appendEscaped(out_, help_, false);
+        out_ += "\n# TYPE ";
+        out_ += name_;
+        out_ += ' ';
+        out_ += typeName(type_);
+        out_ += '\n';
+        headerWritten_ = true;
+    }
+    out_ += name_;
+    if (count > 0) {
+        out_ += '{';
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i) out_ += ',';
+            out_ += labels[i].first;
+            out_ += "=\"";
+            appendEscaped(out_, labels[i].second, true);
+            out_ += '"';
+        }
+        out_ += '}';
+    }
+    out_ += ' ';
+    appendValue(out_, value);
+    out_ += '\n';
 }
 
 }  // namespace vq::metrics

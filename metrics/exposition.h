@@ -3,10 +3,10 @@
 // written as "# HELP", "# TYPE" and one line per series.
 //
 // The writer keeps the format's rules that a scraper does not forgive:
-// each family is one uninterrupted group under one TYPE line, a series (name
-// and label set) appears once, label values and HELP text are escaped, and
-// values use Go's spellings for the special floats.
+// label values and HELP text are escaped, names are checked, and values use
+// Go's spellings for the special floats.
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -16,19 +16,7 @@ namespace vq::metrics {
 
 enum class MetricType { Counter, Gauge, Untyped };
 
-using Labels = std::vector<std::pair<std::string, std::string>>;
-
-struct Sample {
-    Labels labels;
-    double value = 0;
-};
-
-struct MetricFamily {
-    std::string name;
-    std::string help;
-    MetricType type = MetricType::Gauge;
-    std::vector<Sample> samples;
-};
+using Label = std::pair<std::string_view, std::string_view>;
 
 // The text with every run of bytes that is not UTF-8 replaced by U+FFFD:
 // Prometheus refuses a whole scrape for one such label value.
@@ -46,21 +34,40 @@ std::string formatValue(double value);
 bool isValidMetricName(std::string_view name);
 bool isValidLabelName(std::string_view name);
 
-// Adds families one at a time and merges those of the same name, so that
-// collectors may add to a family in any order and it still comes out as one
-// group. A sample whose label set is already in its family is dropped (the
-// first one stays), as is a family or label with an invalid name; their
-// count is kept so that a caller can see that data was refused.
-class ExpositionBuilder {
+// Writes families straight into one buffer that is kept from one page to
+// the next, so that a page costs no allocation once the buffer has grown.
+//
+// A family's header is written with its first sample: a family without
+// samples leaves nothing. A family whose name is not a valid metric name
+// takes no samples; nor does a sample with an invalid or repeated label
+// name. Each family must be begun once and its samples given together, and
+// each series once: the callers' sources (kernel tables keyed by name or
+// number, one folder per device) guarantee that, and the page's tests check
+// it.
+class ExpositionWriter {
 public:
-    void add(MetricFamily family);
-    // The text of every family in the order each was first added; families
-    // without samples are left out.
-    std::string text() const;
+    // Empties the buffer for a new page, keeping its capacity.
+    void start() { out_.clear(); }
+    // The name and the HELP text are each the concatenation of their parts.
+    void family(std::initializer_list<std::string_view> name, std::initializer_list<std::string_view> help,
+                MetricType type);
+    void family(std::string_view name, std::string_view help, MetricType type) { family({name}, {help}, type); }
+    void sample(std::initializer_list<Label> labels, double value) { sample(labels.begin(), labels.size(), value); }
+    void sample(const std::vector<Label>& labels, double value) { sample(labels.data(), labels.size(), value); }
+    void sample(double value) { sample(nullptr, 0, value); }
+
+    const std::string& text() const { return out_; }
+    // Samples refused for an invalid name.
     std::size_t rejectedSamples() const { return rejected_; }
 
 private:
-    std::vector<MetricFamily> families_;
+    void sample(const Label* labels, std::size_t count, double value);
+
+    std::string out_;
+    std::string name_, help_;
+    MetricType type_ = MetricType::Untyped;
+    bool nameValid_ = false;
+    bool headerWritten_ = false;
     std::size_t rejected_ = 0;
 };
 

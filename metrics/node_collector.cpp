@@ -1,10 +1,8 @@
 #include "metrics/node_collector.h"
 
-#include <functional>
-
 #include "metrics/node_families.h"
 #include "platform/linux/cgroups/linux_resource_limits.h"
-#include "platform/linux/common/file_reading.h"
+#include "platform/linux/gpu/linux_gpus.h"
 
 #ifndef VELQUETTE_VERSION
 #error "VELQUETTE_VERSION must name the version being built"
@@ -12,83 +10,116 @@
 
 namespace vq::metrics {
 
-std::string scrapeNodeMetrics(const linux_platform::Roots& roots) {
-    ExpositionBuilder builder;
-    std::vector<std::pair<std::string, bool>> outcomes;
-    // A collector gives its families, or nullopt when its source could not be read.
-    auto run = [&](const char* collector, const std::function<std::optional<std::vector<MetricFamily>>()>& collect) {
-        auto families = collect();
-        outcomes.emplace_back(collector, families.has_value());
-        if (families)
-            for (auto& family : *families) builder.add(std::move(family));
-    };
+NodeScraper::NodeScraper(linux_platform::Roots roots)
+    : roots_(std::move(roots)),
+      stat_(roots_.proc + "/stat"),
+      loadavg_(roots_.proc + "/loadavg"),
+      meminfo_(roots_.proc + "/meminfo"),
+      vmstat_(roots_.proc + "/vmstat"),
+      mountinfo_(roots_.proc + "/self/mountinfo"),
+      gpus_(linux_platform::makeLinuxGpus(roots_)) {}
 
-    const auto procStat = linux_platform::readWholeFile(roots.proc + "/stat");
-    const auto parsedStat = procStat ? std::optional(linux_platform::parseProcStat(*procStat)) : std::nullopt;
-    run("cpu", [&]() -> std::optional<std::vector<MetricFamily>> {
-        if (!parsedStat || parsedStat->cpus.empty()) return std::nullopt;
-        return cpuFamilies(parsedStat->cpus, lm::clockTicksPerSecond());
-    });
-    run("loadavg", [&]() -> std::optional<std::vector<MetricFamily>> {
-        const auto text = linux_platform::readWholeFile(roots.proc + "/loadavg");
-        const auto load = text ? lm::parseLoadavg(*text) : std::nullopt;
-        if (!load) return std::nullopt;
-        return loadFamilies(*load);
-    });
-    run("meminfo", [&]() -> std::optional<std::vector<MetricFamily>> {
-        const auto text = linux_platform::readWholeFile(roots.proc + "/meminfo");
-        if (!text) return std::nullopt;
-        return memoryFamilies(lm::parseMeminfoFields(*text));
-    });
-    run("vmstat", [&]() -> std::optional<std::vector<MetricFamily>> {
-        const auto text = linux_platform::readWholeFile(roots.proc + "/vmstat");
-        if (!text) return std::nullopt;
-        return vmstatFamilies(lm::parseVmstatCounters(*text));
-    });
-    // The mount table is read once for the file systems and the startup disk.
-    const auto mountinfo = linux_platform::readWholeFile(roots.proc + "/self/mountinfo");
-    const auto mounts = mountinfo ? std::optional(linux_platform::parseMountinfo(*mountinfo)) : std::nullopt;
-    run("filesystem", [&]() -> std::optional<std::vector<MetricFamily>> {
-        if (!mounts) return std::nullopt;
-        return filesystemFamilies(lm::fileSystemUsages(*mounts));
-    });
-    run("netdev", [&]() -> std::optional<std::vector<MetricFamily>> {
-        const auto devices = lm::readNetDevices(roots.proc);
-        if (!devices) return std::nullopt;
-        return networkFamilies(*devices);
-    });
-    // A machine without the class folder has no chips or supplies to report.
-    run("hwmon", [&]() -> std::optional<std::vector<MetricFamily>> {
-        return hwmonFamilies(lm::readHwmonChips(roots.sys).value_or(std::vector<lm::HwmonChip>{}));
-    });
-    run("powersupplyclass", [&]() -> std::optional<std::vector<MetricFamily>> {
-        return powerSupplyFamilies(lm::readPowerSupplyClass(roots.sys).value_or(std::vector<lm::PowerSupply>{}));
-    });
-    run("stat", [&]() -> std::optional<std::vector<MetricFamily>> {
-        if (!parsedStat || !parsedStat->bootTime) return std::nullopt;
-        return bootTimeFamilies(double(*parsedStat->bootTime));
-    });
-    run("time", [&]() -> std::optional<std::vector<MetricFamily>> { return timeFamilies(lm::realTimeSeconds()); });
-    run("uname", [&]() -> std::optional<std::vector<MetricFamily>> {
-        const auto uname = lm::readUname();
-        if (!uname) return std::nullopt;
-        return unameFamilies(*uname);
-    });
-    // Most disks report no temperature without privileges; that is not a failure.
-    run("disk", [&]() -> std::optional<std::vector<MetricFamily>> {
-        const auto disk = mounts ? lm::startupDiskTemperature(roots, *mounts) : std::nullopt;
-        return disk ? diskTemperatureFamilies(*disk) : std::vector<MetricFamily>{};
-    });
-    // A reader of its own for each scrape, on the mount table read above:
-    // the page's reader keeps the previous sample for its rates, and a
-    // scrape changes no state.
-    run("cgroup", [&]() -> std::optional<std::vector<MetricFamily>> {
-        if (!mounts) return std::nullopt;
-        return cgroupFamilies(linux_platform::LinuxResourceLimits(roots).sample(*mounts));
-    });
-    for (auto& family : buildInfoFamilies(VELQUETTE_VERSION)) builder.add(std::move(family));
-    builder.add(collectorSuccessFamily(outcomes));
-    return builder.text();
+bool NodeScraper::refreshMounts() {
+    if (!mountinfo_.changed() && mounts_) return true;
+    if (!mountinfo_.readInto(text_)) {
+        mounts_.reset();
+        return false;
+    }
+    mounts_ = linux_platform::parseMountinfo(text_);
+    fileSystems_ = lm::keptFileSystems(*mounts_);
+    const auto disk = lm::startupDisk(roots_, *mounts_);
+    startupDisk_ = disk ? std::optional(Disk{disk->device, disk->model}) : std::nullopt;
+    return true;
 }
+
+const std::string& NodeScraper::scrape(const std::function<void(ExpositionWriter&)>& hostFamilies) {
+    ExpositionWriter& out = writer_;
+    out.start();
+    // Each collector says whether it could read its source.
+    std::vector<std::pair<const char*, bool>> outcomes;
+    outcomes.reserve(16);
+
+    const auto parsedStat = stat_.readInto(text_) ? std::optional(linux_platform::parseProcStat(text_)) : std::nullopt;
+    const bool haveCpus = parsedStat && !parsedStat->cpus.empty();
+    if (haveCpus) writeCpu(out, parsedStat->cpus, lm::clockTicksPerSecond());
+    outcomes.emplace_back("cpu", haveCpus);
+
+    const auto load = loadavg_.readInto(text_) ? lm::parseLoadavg(text_) : std::nullopt;
+    if (load) writeLoad(out, *load);
+    outcomes.emplace_back("loadavg", load.has_value());
+
+    const bool haveMeminfo = meminfo_.readInto(text_);
+    std::optional<std::uint64_t> memTotalKiB;
+    if (haveMeminfo) {
+        const auto fields = lm::parseMeminfoFields(text_);
+        writeMemory(out, fields);
+        for (const auto& field : fields)
+            if (field.key == "MemTotal" && field.inKiB) memTotalKiB = field.value;
+    }
+    outcomes.emplace_back("meminfo", haveMeminfo);
+
+    const bool haveVmstat = vmstat_.readInto(text_);
+    if (haveVmstat) writeVmstat(out, lm::parseVmstatCounters(text_));
+    outcomes.emplace_back("vmstat", haveVmstat);
+
+    // The mount table serves the file systems, the startup disk and the
+    // control groups.
+    const bool haveMounts = refreshMounts();
+    if (haveMounts) {
+        std::vector<lm::FileSystemUsage> readable;
+        readable.reserve(fileSystems_.size());
+        for (auto& fileSystem : fileSystems_)
+            if (const auto space = lm::statfsSpace(fileSystem.mountPoint)) {
+                fileSystem.space = *space;
+                readable.push_back(fileSystem);
+            }
+        writeFileSystems(out, readable);
+    }
+    outcomes.emplace_back("filesystem", haveMounts);
+
+    const auto devices = lm::readNetDevices(roots_.proc);
+    if (devices) writeNetwork(out, *devices);
+    outcomes.emplace_back("netdev", devices.has_value());
+
+    // A machine without the class folder has no chips or supplies to report.
+    writeHwmon(out, lm::readHwmonChips(roots_.sys).value_or(std::vector<lm::HwmonChip>{}));
+    outcomes.emplace_back("hwmon", true);
+    writePowerSupplies(out, lm::readPowerSupplyClass(roots_.sys).value_or(std::vector<lm::PowerSupply>{}));
+    outcomes.emplace_back("powersupplyclass", true);
+
+    const bool haveBootTime = parsedStat && parsedStat->bootTime;
+    if (haveBootTime) writeBootTime(out, double(*parsedStat->bootTime));
+    outcomes.emplace_back("stat", haveBootTime);
+
+    writeTime(out, lm::realTimeSeconds());
+    outcomes.emplace_back("time", true);
+
+    const auto uname = lm::readUname();
+    if (uname) writeUname(out, *uname);
+    outcomes.emplace_back("uname", uname.has_value());
+
+    // Most disks report no temperature without privileges; that is not a failure.
+    if (startupDisk_ && haveMounts)
+        if (const auto celsius = lm::diskTemperature(roots_, startupDisk_->device))
+            writeDiskTemperature(out, {startupDisk_->device, startupDisk_->model, *celsius});
+    outcomes.emplace_back("disk", true);
+
+    // A reader of its own for each scrape: the page's reader keeps the
+    // previous sample for its rates, and a scrape changes no state.
+    if (haveMounts) writeCgroupLimits(out, linux_platform::LinuxResourceLimits(roots_).sample(*mounts_, memTotalKiB));
+    outcomes.emplace_back("cgroup", haveMounts);
+
+    // The scraper's own GPU reader: its busy shares span the time since the
+    // previous scrape, apart from the page's. No GPU is no failure.
+    writeGpus(out, gpus_->sample());
+    outcomes.emplace_back("gpu", true);
+
+    writeBuildInfo(out, VELQUETTE_VERSION);
+    if (hostFamilies) hostFamilies(out);
+    writeCollectorSuccess(out, outcomes);
+    return out.text();
+}
+
+std::string scrapeNodeMetrics(const linux_platform::Roots& roots) { return NodeScraper(roots).scrape(); }
 
 }  // namespace vq::metrics

@@ -1,24 +1,23 @@
 #include "metrics/node_families.h"
 
+#include <algorithm>
+
 #include <array>
+#include <charconv>
+#include <tuple>
 
 #include "platform/linux/common/text_fields.h"
 
 namespace vq::metrics {
 namespace {
 
-MetricFamily single(std::string name, std::string help, double value, Labels labels = {}) {
-    return {std::move(name), std::move(help), MetricType::Gauge, {{std::move(labels), value}}};
-}
-
 // "Active(anon)" → "Active_anon".
-std::string meminfoKey(std::string_view key) {
-    std::string out;
+void meminfoKey(std::string_view key, std::string& out) {
+    out.clear();
     for (char c : key) {
         if (c == '(') out += '_';
         else if (c != ')') out += c;
     }
-    return out;
 }
 
 // A sensor's value: its bare file ("temp1") where there is one, else its
@@ -34,102 +33,142 @@ bool startsWithType(const std::string& sensor, std::string_view type) {
            sensor[type.size()] <= '9';
 }
 
+// Whether a chip before chips[index] with the same label already gave the
+// series that `same` looks for.
+template <typename Same>
+bool earlierChipGave(const std::vector<lm::HwmonChip>& chips, std::size_t index, Same same) {
+    for (std::size_t i = 0; i < index; ++i)
+        if (chips[i].label == chips[index].label && same(chips[i])) return true;
+    return false;
+}
+
+std::optional<double> sensorNumber(const std::map<std::string, std::string>& properties) {
+    const std::string* text = sensorValue(properties);
+    return text ? linux_platform::parseDecimal(*text) : std::nullopt;
+}
+
+// The number of a value series of `type` ("temp", "fan") from this sensor.
+std::optional<double> typedValue(const std::string& sensor, const std::map<std::string, std::string>& properties,
+                                 std::string_view type) {
+    return startsWithType(sensor, type) ? sensorNumber(properties) : std::nullopt;
+}
+
 }  // namespace
 
-std::vector<MetricFamily> cpuFamilies(const std::vector<linux_platform::CpuLine>& cpus, long ticksPerSecond) {
+void writeCpu(ExpositionWriter& out, const std::vector<linux_platform::CpuLine>& cpus, long ticksPerSecond) {
     using namespace linux_platform;
     constexpr std::array<std::pair<CpuColumn, const char*>, 8> modes = {{{kUser, "user"}, {kNice, "nice"},
         {kSystem, "system"}, {kIdle, "idle"}, {kIowait, "iowait"}, {kIrq, "irq"}, {kSoftirq, "softirq"},
         {kSteal, "steal"}}};
-    MetricFamily family{"node_cpu_seconds_total", "Seconds the CPUs spent in each mode.", MetricType::Counter, {}};
+    out.family("node_cpu_seconds_total", "Seconds the CPUs spent in each mode.", MetricType::Counter);
     const double hz = double(ticksPerSecond > 0 ? ticksPerSecond : 100);
-    for (const auto& line : cpus)
-        for (const auto& [column, mode] : modes)
-            family.samples.push_back({{{"cpu", std::to_string(line.cpu)}, {"mode", mode}}, double(line.ticks[column]) / hz});
-    return {std::move(family)};
+    char number[16];
+    for (const auto& line : cpus) {
+        const auto end = std::to_chars(number, number + sizeof number, line.cpu).ptr;
+        const std::string_view cpu(number, std::size_t(end - number));
+        for (const auto& [column, mode] : modes) out.sample({{"cpu", cpu}, {"mode", mode}}, double(line.ticks[column]) / hz);
+    }
 }
 
-std::vector<MetricFamily> loadFamilies(const lm::LoadAverages& load) {
-    return {single("node_load1", "1m load average.", load.one), single("node_load5", "5m load average.", load.five),
-            single("node_load15", "15m load average.", load.fifteen)};
+void writeLoad(ExpositionWriter& out, const lm::LoadAverages& load) {
+    out.family("node_load1", "1m load average.", MetricType::Gauge);
+    out.sample(load.one);
+    out.family("node_load5", "5m load average.", MetricType::Gauge);
+    out.sample(load.five);
+    out.family("node_load15", "15m load average.", MetricType::Gauge);
+    out.sample(load.fifteen);
 }
 
-std::vector<MetricFamily> memoryFamilies(const std::vector<lm::MeminfoField>& fields) {
-    std::vector<MetricFamily> families;
+void writeMemory(ExpositionWriter& out, const std::vector<lm::MeminfoField>& fields) {
+    std::string key;  // short enough to stay in the string itself
     for (const auto& field : fields) {
-        const std::string key = meminfoKey(field.key) + (field.inKiB ? "_bytes" : "");
-        const double value = field.inKiB ? double(field.value) * 1024 : double(field.value);
-        families.push_back(single("node_memory_" + key, "Memory information field " + key + ".", value));
+        meminfoKey(field.key, key);
+        const std::string_view unit = field.inKiB ? "_bytes" : "";
+        out.family({"node_memory_", key, unit}, {"Memory information field ", key, unit, "."}, MetricType::Gauge);
+        out.sample(field.inKiB ? double(field.value) * 1024 : double(field.value));
     }
-    return families;
 }
 
-std::vector<MetricFamily> vmstatFamilies(const std::vector<lm::VmstatCounter>& counters) {
-    std::vector<MetricFamily> families;
-    for (const auto& counter : counters)
-        families.push_back({"node_vmstat_" + counter.name, "/proc/vmstat information field " + counter.name + ".",
-                            MetricType::Untyped, {{{}, double(counter.value)}}});
-    return families;
-}
-
-std::vector<MetricFamily> filesystemFamilies(const std::vector<lm::FileSystemUsage>& usages) {
-    MetricFamily size{"node_filesystem_size_bytes", "Filesystem size in bytes.", MetricType::Gauge, {}};
-    MetricFamily free{"node_filesystem_free_bytes", "Filesystem free space in bytes.", MetricType::Gauge, {}};
-    MetricFamily avail{"node_filesystem_avail_bytes", "Filesystem space available to non-root users in bytes.",
-                       MetricType::Gauge, {}};
-    for (const auto& usage : usages) {
-        const Labels labels = {{"device", usage.device}, {"fstype", usage.fsType}, {"mountpoint", usage.mountPoint}};
-        size.samples.push_back({labels, double(usage.space.sizeBytes)});
-        free.samples.push_back({labels, double(usage.space.freeBytes)});
-        avail.samples.push_back({labels, double(usage.space.availBytes)});
+void writeVmstat(ExpositionWriter& out, const std::vector<lm::VmstatCounter>& counters) {
+    for (const auto& counter : counters) {
+        out.family({"node_vmstat_", counter.name}, {"/proc/vmstat information field ", counter.name, "."},
+                   MetricType::Untyped);
+        out.sample(double(counter.value));
     }
-    return {std::move(size), std::move(free), std::move(avail)};
 }
 
-std::vector<MetricFamily> networkFamilies(const std::vector<lm::NetDevice>& devices) {
+void writeFileSystems(ExpositionWriter& out, const std::vector<lm::FileSystemUsage>& usages) {
+    using Field = std::uint64_t lm::FileSystemSpace::*;
+    constexpr std::array<std::tuple<const char*, const char*, Field>, 3> families = {{
+        {"node_filesystem_size_bytes", "Filesystem size in bytes.", &lm::FileSystemSpace::sizeBytes},
+        {"node_filesystem_free_bytes", "Filesystem free space in bytes.", &lm::FileSystemSpace::freeBytes},
+        {"node_filesystem_avail_bytes", "Filesystem space available to non-root users in bytes.",
+         &lm::FileSystemSpace::availBytes}}};
+    for (const auto& [name, help, field] : families) {
+        out.family(name, help, MetricType::Gauge);
+        for (const auto& usage : usages)
+            out.sample({{"device", usage.device}, {"fstype", usage.fsType}, {"mountpoint", usage.mountPoint}},
+                       double(usage.space.*field));
+    }
+}
+
+void writeNetwork(ExpositionWriter& out, const std::vector<lm::NetDevice>& devices) {
     using Field = std::uint64_t lm::DeviceCounters::*;
     constexpr std::array<std::pair<Field, const char*>, 4> fields = {
         {{&lm::DeviceCounters::bytes, "bytes"}, {&lm::DeviceCounters::packets, "packets"},
          {&lm::DeviceCounters::errs, "errs"}, {&lm::DeviceCounters::drop, "drop"}}};
-    std::vector<MetricFamily> families;
-    for (const auto* direction : {"receive", "transmit"}) {
+    for (const std::string_view direction : {"receive", "transmit"}) {
         for (const auto& [field, suffix] : fields) {
-            const std::string statistic = std::string(direction) + "_" + suffix;
-            MetricFamily family{"node_network_" + statistic + "_total", "Network device statistic " + statistic + ".",
-                                MetricType::Counter, {}};
+            out.family({"node_network_", direction, "_", suffix, "_total"},
+                       {"Network device statistic ", direction, "_", suffix, "."}, MetricType::Counter);
             for (const auto& device : devices) {
-                const auto& counters = std::string_view(direction) == "receive" ? device.receive : device.transmit;
-                family.samples.push_back({{{"device", device.name}}, double(counters.*field)});
+                const auto& counters = direction == "receive" ? device.receive : device.transmit;
+                out.sample({{"device", device.name}}, double(counters.*field));
             }
-            families.push_back(std::move(family));
         }
     }
-    return families;
 }
 
-std::vector<MetricFamily> hwmonFamilies(const std::vector<lm::HwmonChip>& chips) {
-    MetricFamily temperature{"node_hwmon_temp_celsius", "Hardware monitor for temperature (input)", MetricType::Gauge, {}};
-    MetricFamily fan{"node_hwmon_fan_rpm", "Hardware monitor for fan revolutions per minute (input)", MetricType::Gauge, {}};
-    MetricFamily names{"node_hwmon_chip_names", "Annotation metric for human-readable chip names", MetricType::Gauge, {}};
-    MetricFamily labels{"node_hwmon_sensor_label", "Label for given chip and sensor", MetricType::Gauge, {}};
-    for (const auto& chip : chips) {
-        if (chip.humanName) names.samples.push_back({{{"chip", chip.label}, {"chip_name", *chip.humanName}}, 1});
-        for (const auto& [sensor, properties] : chip.sensors) {
-            if (auto label = properties.find("label"); label != properties.end())
-                labels.samples.push_back({{{"chip", chip.label}, {"label", label->second}, {"sensor", sensor}}, 1});
-            const std::string* text = sensorValue(properties);
-            const auto value = text ? linux_platform::parseDecimal(*text) : std::nullopt;
-            if (!value) continue;
-            if (startsWithType(sensor, "temp"))
-                temperature.samples.push_back({{{"chip", chip.label}, {"sensor", sensor}}, *value * 0.001});
-            else if (startsWithType(sensor, "fan"))
-                fan.samples.push_back({{{"chip", chip.label}, {"sensor", sensor}}, *value});
+void writeHwmon(ExpositionWriter& out, const std::vector<lm::HwmonChip>& chips) {
+    out.family("node_hwmon_chip_names", "Annotation metric for human-readable chip names", MetricType::Gauge);
+    for (std::size_t i = 0; i < chips.size(); ++i) {
+        const auto& chip = chips[i];
+        if (chip.humanName && !earlierChipGave(chips, i, [&](const lm::HwmonChip& c) { return c.humanName == chip.humanName; }))
+            out.sample({{"chip", chip.label}, {"chip_name", *chip.humanName}}, 1);
+    }
+    out.family("node_hwmon_sensor_label", "Label for given chip and sensor", MetricType::Gauge);
+    for (std::size_t i = 0; i < chips.size(); ++i) {
+        for (const auto& [sensor, properties] : chips[i].sensors) {
+            const auto label = properties.find("label");
+            if (label == properties.end()) continue;
+            const bool repeated = earlierChipGave(chips, i, [&](const lm::HwmonChip& c) {
+                const auto other = c.sensors.find(sensor);
+                return other != c.sensors.end() && other->second.contains("label") &&
+                       other->second.at("label") == label->second;
+            });
+            if (!repeated) out.sample({{"chip", chips[i].label}, {"label", label->second}, {"sensor", sensor}}, 1);
         }
     }
-    return {std::move(names), std::move(labels), std::move(temperature), std::move(fan)};
+    constexpr std::array<std::tuple<const char*, const char*, const char*, double>, 2> values = {{
+        {"node_hwmon_temp_celsius", "Hardware monitor for temperature (input)", "temp", 0.001},
+        {"node_hwmon_fan_rpm", "Hardware monitor for fan revolutions per minute (input)", "fan", 1}}};
+    for (const auto& [name, help, type, scale] : values) {
+        out.family(name, help, MetricType::Gauge);
+        for (std::size_t i = 0; i < chips.size(); ++i) {
+            for (const auto& [sensor, properties] : chips[i].sensors) {
+                const auto value = typedValue(sensor, properties, type);
+                if (!value) continue;
+                const bool repeated = earlierChipGave(chips, i, [&](const lm::HwmonChip& c) {
+                    const auto other = c.sensors.find(sensor);
+                    return other != c.sensors.end() && typedValue(sensor, other->second, type).has_value();
+                });
+                if (!repeated) out.sample({{"chip", chips[i].label}, {"sensor", sensor}}, *value * scale);
+            }
+        }
+    }
 }
 
-std::vector<MetricFamily> powerSupplyFamilies(const std::vector<lm::PowerSupply>& supplies) {
+void writePowerSupplies(ExpositionWriter& out, const std::vector<lm::PowerSupply>& supplies) {
     // attribute file, metric suffix, divisor (µWh and µW to Wh and W)
     struct Value {
         const char* file;
@@ -142,76 +181,110 @@ std::vector<MetricFamily> powerSupplyFamilies(const std::vector<lm::PowerSupply>
     constexpr std::array<const char*, 11> infoAttributes = {"capacity_level", "charge_type", "health",
         "manufacturer", "model_name", "scope", "serial_number", "status", "technology", "type", "usb_type"};
 
-    std::vector<MetricFamily> families;
-    for (const auto& value : values)
-        families.push_back({std::string("node_power_supply_") + value.name,
-                            std::string(value.name) + " value of /sys/class/power_supply/<power_supply>.",
-                            MetricType::Gauge, {}});
-    MetricFamily info{"node_power_supply_info", "info of /sys/class/power_supply/<power_supply>.", MetricType::Gauge, {}};
-    for (const auto& supply : supplies) {
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            const auto found = supply.attributes.find(values[i].file);
-            const auto whole = found == supply.attributes.end() ? std::nullopt : linux_platform::parseInteger<std::int64_t>(found->second);
-            if (whole) families[i].samples.push_back({{{"power_supply", supply.name}}, double(*whole) / values[i].divisor});
+    for (const auto& value : values) {
+        out.family({"node_power_supply_", value.name}, {value.name, " value of /sys/class/power_supply/<power_supply>."},
+                   MetricType::Gauge);
+        for (const auto& supply : supplies) {
+            const auto found = supply.attributes.find(value.file);
+            const auto whole = found == supply.attributes.end() ? std::nullopt
+                                                                : linux_platform::parseInteger<std::int64_t>(found->second);
+            if (whole) out.sample({{"power_supply", supply.name}}, double(*whole) / value.divisor);
         }
-        Labels labels = {{"power_supply", supply.name}};
+    }
+    out.family("node_power_supply_info", "info of /sys/class/power_supply/<power_supply>.", MetricType::Gauge);
+    std::vector<Label> labels;
+    for (const auto& supply : supplies) {
+        labels.assign({{"power_supply", supply.name}});
         for (const char* attribute : infoAttributes)
             if (auto found = supply.attributes.find(attribute); found != supply.attributes.end() && !found->second.empty())
                 labels.emplace_back(attribute, found->second);
-        info.samples.push_back({std::move(labels), 1});
+        out.sample(labels, 1);
     }
-    families.push_back(std::move(info));
-    return families;
 }
 
-std::vector<MetricFamily> bootTimeFamilies(double bootTime) {
-    return {single("node_boot_time_seconds", "Node boot time, in unixtime.", bootTime)};
+void writeBootTime(ExpositionWriter& out, double bootTime) {
+    out.family("node_boot_time_seconds", "Node boot time, in unixtime.", MetricType::Gauge);
+    out.sample(bootTime);
 }
 
-std::vector<MetricFamily> timeFamilies(double now) {
-    return {single("node_time_seconds", "System time in seconds since epoch (1970).", now)};
+void writeTime(ExpositionWriter& out, double now) {
+    out.family("node_time_seconds", "System time in seconds since epoch (1970).", MetricType::Gauge);
+    out.sample(now);
 }
 
-std::vector<MetricFamily> unameFamilies(const lm::UnameFields& uname) {
-    return {single("node_uname_info", "Labeled system information as provided by the uname system call.", 1,
-                   {{"domainname", uname.domainname}, {"machine", uname.machine}, {"nodename", uname.nodename},
-                    {"release", uname.release}, {"sysname", uname.sysname}, {"version", uname.version}})};
+void writeUname(ExpositionWriter& out, const lm::UnameFields& uname) {
+    out.family("node_uname_info", "Labeled system information as provided by the uname system call.", MetricType::Gauge);
+    out.sample({{"domainname", uname.domainname}, {"machine", uname.machine}, {"nodename", uname.nodename},
+                {"release", uname.release}, {"sysname", uname.sysname}, {"version", uname.version}},
+               1);
 }
 
-std::vector<MetricFamily> diskTemperatureFamilies(const lm::DiskTemperature& disk) {
-    return {single("velquette_disk_temperature_celsius", "Temperature of the disk that holds the root file system.",
-                   disk.celsius, {{"device", disk.device}}),
-            single("velquette_disk_info", "The disk that holds the root file system, with its model.", 1,
-                   {{"device", disk.device}, {"model", disk.model}})};
+void writeDiskTemperature(ExpositionWriter& out, const lm::DiskTemperature& disk) {
+    out.family("velquette_disk_temperature_celsius", "Temperature of the disk that holds the root file system.",
+               MetricType::Gauge);
+    out.sample({{"device", disk.device}}, disk.celsius);
+    out.family("velquette_disk_info", "The disk that holds the root file system, with its model.", MetricType::Gauge);
+    out.sample({{"device", disk.device}, {"model", disk.model}}, 1);
 }
 
-std::vector<MetricFamily> cgroupFamilies(const ResourceLimitSample& limits) {
-    std::vector<MetricFamily> families;
-    if (limits.memoryLimitBytes)
-        families.push_back(single("velquette_cgroup_memory_limit_bytes",
-                                  "The smallest memory limit of the host's control groups, where it is below the "
-                                  "machine's memory.",
-                                  double(*limits.memoryLimitBytes), {}));
-    if (limits.memoryUsedBytes)
-        families.push_back(single("velquette_cgroup_memory_used_bytes",
-                                  "Memory that counts against that limit, less the inactive page cache.",
-                                  double(*limits.memoryUsedBytes), {}));
-    if (limits.cpuQuota)
-        families.push_back(single("velquette_cgroup_cpu_quota",
-                                  "Processor time the host's control groups allow, in processors.", *limits.cpuQuota, {}));
-    return families;
+void writeCgroupLimits(ExpositionWriter& out, const ResourceLimitSample& limits) {
+    if (limits.memoryLimitBytes) {
+        out.family("velquette_cgroup_memory_limit_bytes",
+                   "The smallest memory limit of the host's control groups, where it is below the machine's memory.",
+                   MetricType::Gauge);
+        out.sample(double(*limits.memoryLimitBytes));
+    }
+    if (limits.memoryUsedBytes) {
+        out.family("velquette_cgroup_memory_used_bytes", "Memory that counts against that limit, less the inactive page cache.",
+                   MetricType::Gauge);
+        out.sample(double(*limits.memoryUsedBytes));
+    }
+    if (limits.cpuQuota) {
+        out.family("velquette_cgroup_cpu_quota", "Processor time the host's control groups allow, in processors.",
+                   MetricType::Gauge);
+        out.sample(*limits.cpuQuota);
+    }
 }
 
-std::vector<MetricFamily> buildInfoFamilies(const std::string& version) {
-    return {single("velquette_build_info", "The Velquette host that serves these metrics.", 1, {{"version", version}})};
+void writeGpus(ExpositionWriter& out, const std::vector<GpuReading>& gpus) {
+    const auto family = [&](const char* name, const char* help, auto figure) {
+        out.family(name, help, MetricType::Gauge);
+        for (const GpuReading& gpu : gpus)
+            if (const std::optional<double> value = figure(gpu)) out.sample({{"gpu", gpu.pciAddress}}, *value);
+    };
+    const auto some = [](const auto& v) { return v ? std::optional<double>(double(*v)) : std::nullopt; };
+    family("velquette_gpu_busy_ratio", "Share of the time the GPU was busy (0 to 1).",
+           [](const GpuReading& g) { return g.busyPercent ? std::optional(*g.busyPercent / 100) : std::nullopt; });
+    family("velquette_gpu_memory_used_bytes", "Video memory in use.", [&](const GpuReading& g) { return some(g.vramUsedBytes); });
+    family("velquette_gpu_memory_total_bytes", "Video memory of the GPU.",
+           [&](const GpuReading& g) { return some(g.vramTotalBytes); });
+    family("velquette_gpu_temperature_celsius", "GPU temperature.", [&](const GpuReading& g) { return some(g.celsius); });
+    family("velquette_gpu_power_watts", "Power the GPU draws.", [&](const GpuReading& g) { return some(g.watts); });
+    family("velquette_gpu_clock_hertz", "The GPU's graphics clock.",
+           [](const GpuReading& g) { return g.megahertz ? std::optional(*g.megahertz * 1e6) : std::nullopt; });
 }
 
-MetricFamily collectorSuccessFamily(const std::vector<std::pair<std::string, bool>>& outcomes) {
-    MetricFamily family{"velquette_scrape_collector_success", "Whether a collector read its source on this scrape.",
-                        MetricType::Gauge, {}};
-    for (const auto& [collector, succeeded] : outcomes)
-        family.samples.push_back({{{"collector", collector}}, succeeded ? 1.0 : 0.0});
-    return family;
+void writeAlerts(ExpositionWriter& out, const std::vector<std::string_view>& rules,
+                 const std::vector<alerts::FiringAlert>& firing) {
+    out.family("velquette_alert_firing", "Whether an alert rule fires, by rule and severity.", MetricType::Gauge);
+    for (const std::string_view rule : rules)
+        for (const auto severity : {alerts::Severity::warning, alerts::Severity::critical}) {
+            const bool on = std::any_of(firing.begin(), firing.end(), [&](const alerts::FiringAlert& alert) {
+                return alert.rule == rule && alert.severity == severity;
+            });
+            out.sample({{"rule", rule}, {"severity", alerts::severityName(severity)}}, on ? 1.0 : 0.0);
+        }
+}
+
+void writeBuildInfo(ExpositionWriter& out, std::string_view version) {
+    out.family("velquette_build_info", "The Velquette host that serves these metrics.", MetricType::Gauge);
+    out.sample({{"version", version}}, 1);
+}
+
+void writeCollectorSuccess(ExpositionWriter& out, const std::vector<std::pair<const char*, bool>>& outcomes) {
+    out.family("velquette_scrape_collector_success", "Whether a collector read its source on this scrape.",
+               MetricType::Gauge);
+    for (const auto& [collector, succeeded] : outcomes) out.sample({{"collector", collector}}, succeeded ? 1.0 : 0.0);
 }
 
 }  // namespace vq::metrics

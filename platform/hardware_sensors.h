@@ -17,11 +17,16 @@ struct TemperatureReading {
     // The SMC key of a reading that an Apple SMC chip labels with its key
     // ("TC0P"); the sensor source names those with the SMC controller's table.
     std::optional<std::string> smcKey;
+    // The sensor's own critical limit in whole °C, where its driver gives one.
+    std::optional<int> critCelsius = std::nullopt;
 };
 
 struct FanReading {
     std::string name;  // unique within one answer
     int rpm = 0;
+    // The kernel marks the fan failed (fanN_fault or fanN_alarm); a stopped
+    // fan is not a failed one.
+    bool failed = false;
 };
 
 class HardwareSensors {

@@ -7,12 +7,16 @@
 
 #include "platform/autostart.h"
 #include "platform/clock.h"
+#include "platform/config_files.h"
+#include "platform/desktop_notifications.h"
 #include "platform/dynamic_store.h"
 #include "platform/file_system.h"
+#include "platform/gpus.h"
 #include "platform/hardware_sensors.h"
 #include "platform/interface_counters.h"
 #include "platform/io_registry.h"
 #include "platform/machine_info.h"
+#include "platform/memory_pressure.h"
 #include "platform/memory_stats.h"
 #include "platform/mount_notifier.h"
 #include "platform/network_change_notifier.h"
@@ -55,6 +59,18 @@ struct Platform {
     // The limits of the host's control groups; null where the platform has
     // none to tell (the simulated machine).
     std::shared_ptr<ResourceLimits> limits;
+    // The graphics processors; null where the platform has none to tell.
+    std::shared_ptr<Gpus> gpus;
+    // The user's settings files (alerts.conf).
+    std::shared_ptr<ConfigFiles> configFiles;
+    // Notifications at the desktop, and the memory alert's readings; null
+    // where the platform has none (the simulated machine).
+    std::shared_ptr<DesktopNotifications> desktopNotifications;
+    std::shared_ptr<MemoryPressure> memoryPressure;
+    // The simulated machine answers from lists of samples that each read
+    // moves on, so a reader beside the page's (the alerts) would change what
+    // the page sees; it has no alerts.
+    bool simulated = false;
 };
 
 // The simulated machine when VELQUETTE_MACHINE names a machine file, else the

@@ -8,6 +8,10 @@
 
 #include "platform/linux/cgroups/linux_resource_limits.h"
 #include "platform/linux/desktop/dbus_notification_center.h"
+#include "platform/linux/gpu/linux_gpus.h"
+#include "platform/linux/desktop/freedesktop_notifications.h"
+#include "platform/linux/desktop/xdg_config_files.h"
+#include "platform/linux/memory/memory_pressure.h"
 #include "platform/linux/sensors/hwmon_sensors.h"
 #include "platform/linux/processor/linux_machine_info.h"
 #include "platform/linux/network/linux_network.h"
@@ -86,8 +90,12 @@ Platform makeLinuxPlatform(const Roots& roots) {
     platform.processes = makeLinuxProcesses(roots.proc, xdgDataDirectories(dataHome, std::getenv("XDG_DATA_DIRS")));
     platform.clipboard = makeLinuxClipboard();
     platform.limits = makeLinuxResourceLimits(roots);
-    platform.autostart =
-        std::make_shared<XdgAutostart>(xdgConfigHome(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
+    platform.gpus = makeLinuxGpus(roots);
+    const std::string configHome = xdgConfigHome(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+    platform.autostart = std::make_shared<XdgAutostart>(configHome);
+    platform.configFiles = std::make_shared<XdgConfigFiles>(configHome);
+    platform.desktopNotifications = std::make_shared<FreedesktopNotifications>();
+    platform.memoryPressure = makeLinuxMemoryPressure(roots);
     return platform;
 }
 

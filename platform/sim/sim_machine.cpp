@@ -16,8 +16,10 @@
 #include "platform/linux/common/posix_file_system.h"
 #include "platform/linux/desktop/dbus_notification_center.h"
 #include "platform/linux/desktop/xdg_autostart.h"
+#include "platform/linux/desktop/xdg_config_files.h"
 #include "platform/linux/sensors/sensor_module_loader.h"
 #include "platform/linux/storage/volume_icons.h"
+#include "platform/sim/sim_gpus.h"
 
 namespace vq {
 namespace {
@@ -418,6 +420,7 @@ std::shared_ptr<SimMachine> loadSimMachine(const json& file) {
             machine->powerSourceSamples.push_back(std::move(descriptions));
         }
     }
+    if (file.contains("gpus")) machine->gpus = loadSimGpus(file["gpus"]);
     if (file.contains("smart")) machine->smart = loadSimSmart(file["smart"]);
     if (file.contains("processes")) {
         const json& table = file["processes"];
@@ -466,6 +469,7 @@ Platform makeSimPlatform(std::shared_ptr<SimMachine> machine, std::shared_ptr<No
     platform.machine = machine;
     platform.powerSources = machine;
     platform.smartDrives = machine->smart;
+    platform.gpus = machine->gpus;
     // Like the file operations: real files below the machine's home.
     platform.autostart =
         std::make_shared<linux_platform::XdgAutostart>(machine->home ? *machine->home + "/.config" : "");
@@ -475,6 +479,9 @@ Platform makeSimPlatform(std::shared_ptr<SimMachine> machine, std::shared_ptr<No
     platform.files = std::make_shared<PosixFileSystem>(supportDirectory);
     // The module is a real file even on a simulated machine.
     platform.modules = linux_platform::makeSensorModuleLoader(machine);
+    platform.configFiles =
+        std::make_shared<linux_platform::XdgConfigFiles>(machine->home ? *machine->home + "/.config" : "");
+    platform.simulated = true;
     return platform;
 }
 

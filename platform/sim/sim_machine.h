@@ -78,6 +78,8 @@ public:
     std::optional<std::string> home;
     std::vector<double> clockSamples;  // seconds since 1970; empty: the real clock
     std::optional<BootTime> boot;
+    // The machine file's `gpus`; null without the key (no GPU).
+    std::shared_ptr<Gpus> gpus;
     std::optional<LoadAverageRecord> loadRecord;
     std::optional<TaskCounts> taskCounts;
     std::vector<std::vector<ProcessorTicks>> tickSamples;  // empty: unreadable

@@ -23,9 +23,10 @@ using Texts = std::vector<std::pair<std::string, std::string>>;
 constexpr std::uint32_t kSystem = 0xff7a59, kUser = 0x4cb8ff, kWired = 0xe879f9, kActive = 0x34d399, kWarn = 0xf5b642;
 
 // The stand-in host's answer to every refresh: the desk machine's processor
-// figures, memory, volumes (with an icon it cannot serve), network, no battery.
+// figures, memory, volumes (with an icon it cannot serve), network, no battery, 22 machines.
 // The canned result of each call the page makes; calls not named here answer null.
-const json kAnswers = json::parse(R"({"cpuUsage": [[10,15,0,75,25],[[31,10.6,20.7,0],[20,10.6,10.0,0]]],
+const json kAnswers = [] {
+    json answers = json::parse(R"({"cpuUsage": [[10,15,0,75,25],[[31,10.6,20.7,0],[20,10.6,10.0,0]]],
   "load": "0.50, 0.25, 1.00", "uptime": "1d 2h 3m", "processinfo": "57 tasks, 213 threads",
   "memoryUsage": ["512mb","3.26gb","2.00gb","1.00gb","1.26gb",68.48,"606,682","1.7mil","1.50gb","2.0gb",26.46,42.01],
   "hasDiskSetupChanged": false, "diskUsage": [["vm",20,"4.00GB","16.00GB","/","/icons/volumes/vm.png"]],
@@ -33,6 +34,12 @@ const json kAnswers = json::parse(R"({"cpuUsage": [[10,15,0,75,25],[[31,10.6,20.
   "temps": [], "fans": [], "isLaptop": false, "battery": ["Unknown","0","Unknown","Unknown","0","0%"],
   "limits": {"memoryLimitBytes": 2147483648, "memoryUsedBytes": 805306368, "cpuQuota": 1.5, "cpuThrottled": true,
              "cpuUsage": 0.75, "pidsMax": 512}})");
+    // 22 machines, the first one down: the page shows 20 of them.
+    for (int i = 0; i < 22; ++i)
+        answers["fleet"].push_back({"10.0.0." + std::to_string(i) + ":9100", "m" + std::to_string(i), i != 0, 90 - i,
+                                    50, "Tctl", 61.5, "/srv", 80, 1536, 2048, 0.5});
+    return answers;
+}();
 
 // What the page shows: "#id" the text of that element, ".class" the texts of the elements of that class,
 // "@attribute" its values (joined by "|"), and "~pattern" how often the pattern matches.
@@ -53,16 +60,20 @@ const Texts kDeskTexts{
     {".interface-name", "en0|en1"}, {".interface-kind", "Ethernet|Wi-Fi"}, {".interface-in", "200kb/s|2mb/s"},
     {".interface-address", "192.0.2.20|198.51.100.7"}, {".interface-out", "20kb/s|0kb/s"},
     {".interface-total-in", "154mb|5.00gb"}, {".interface-total-out", "20mb|300mb"},
-    {".reading-name", "CPU A|GPU|Main Fan"}, {".reading-value", "45°|50°|1500rpm"}, {"~<section[^>]* hidden", "1"},
-    {"~id=\"battery\"[^>]* hidden", "1"}, {".process-name", "Mail|WindowServer|kernel_task"},
+    {".reading-name", "CPU A|GPU|Main Fan"}, {".reading-value", "45°|50°|1500rpm"}, {"~<section[^>]* hidden", "3"},
+    {"~id=\"battery\"[^>]* hidden", "1"}, {"~id=\"machines\"[^>]* hidden", "1"}, {".process-name", "Mail|WindowServer|kernel_task"},
     {".process-cpu", "30.0%|20.0%|10.0%"}, {".process-memory", "50.0MB|150.0MB|1.0MB"},
     {"~id=\"module-notice\"[^>]* hidden", "1"}, {"~class=\"limit\" hidden", "4"}, {"#pids-max", ""}};
 // The stand-in host's figures; its icon is missing, so the drawn stand-in shows.
 const Texts kStandInTexts{{"#mem-used-percent", "68"}, {"#mem-wired", "1.26gb"}, {".volume-name", "vm"},
                           {".volume-percent", "20%"}, {"@data-loaded", "false"}, {"~no-icon", "1"},
-                          {".interface-name", "eth0"}, {".interface-in", "12kb/s"}, {"~<section[^>]* hidden", "3"},
+                          {".interface-name", "eth0"}, {".interface-in", "12kb/s"}, {"~<section[^>]* hidden", "4"},
                           {"#mem-limit", "768MB / 2.00GB"}, {"#cpu-limit", "1.5 CPUs · 50% used · throttled"},
-                          {"#pids-max", "max 512"}, {"~class=\"limit\" hidden", "0"}};
+                          {"#pids-max", "max 512"}, {"~class=\"limit\" hidden", "0"},
+                          {".machine-name", "m0|m1|m2|m3|m4|m5|m6|m7|m8|m9|m10|m11|m12|m13|m14|m15|m16|m17|m18|m19"},
+                          {"~class=\"machine down\"", "1"}, {"#machines-more", "and 2 more"},
+                          {"~class=\"machine-cpu\">90%<", "1"}, {"~\"machine-hottest\">Tctl 62°</span><span class="
+                          "\"machine-fullest\">/srv 80%</span><span class=\"machine-rates\">↓1.5KB/s ↑2.0KB/s<", "20"}};
 
 void expectTexts(const std::string& dom, std::initializer_list<Texts> tables) {
     for (const auto& table : tables)
@@ -204,11 +215,11 @@ protected:
         bool processorKnown = false;
         for (std::size_t i = 0; i < host.posts.size(); ++i) {
             const bool processes = !processesAnswered || i - *processesAnswered >= 3;
-            std::string expected = std::string("/batch: cpuUsage load uptime processinfo memoryUsage limits "
-                                               "hasDiskSetupChanged diskUsage hasNetworkSetupChanged network "
+            std::string expected = std::string("/batch: alerts cpuUsage load uptime processinfo memoryUsage limits "
+                                               "hasDiskSetupChanged diskUsage hasNetworkSetupChanged network gpus "
                                                "setShouldMonitorSMARTTemps ") +
                                    (i == 0 ? "setNeedsSMARTUpdate " : "") + "temps fans isLaptop battery" +
-                                   (processes ? " topProcesses getselfpid" : "") +
+                                   (processes ? " topProcesses getselfpid" : "") + " fleet" +
                                    (processorKnown ? "" : " isIntel hasSMC needsIntelBundle fans");
             EXPECT_EQ(host.posts[i], expected) << i;
             if (int(i) >= host.unreachable && int(i) < host.unreachable + host.answered) {
@@ -248,7 +259,9 @@ TEST_F(BrowserTest, ShowsTheBusiestProcessesOfThisMachine) {
     // Other processes may outrank it on a loaded machine (a build, another test); its row and name must be there.
     EXPECT_TRUE(std::regex_search(names, std::regex("velquette-busy-process\\|$"))) << names;
     EXPECT_NE(dom.find("data-pid=\"" + std::to_string(busy.pid) + "\""), std::string::npos);
-    expectTexts(dom, {{{"~class=\"process( self)?\" data-pid", "5"}}});
+    // The GPU section shows exactly when this machine has a GPU to tell of (none on a VM).
+    expectTexts(dom, {{{"~class=\"process( self)?\" data-pid", "5"},
+                       {"~id=\"gpu\"[^>]* hidden", host.call("gpus").empty() ? "1" : "0"}}});
     EXPECT_EQ(host.stop(), 0) << host.stderrText();
 }
 
@@ -268,14 +281,21 @@ TEST_F(BrowserTest, EachMachineShowsItsSectionsAndHidesTheRest) {
             for (const json& row : host.call(call, call == std::string("temps") ? json{0} : json::array()))
                 readings += (readings.empty() ? "" : "|") + row[1].get<std::string>();
         const bool laptop = host.call("isLaptop") == true;
+        // The simulated GPUs' first sample goes here; the page sees the last one.
+        const bool gpus = !host.call("gpus").empty();
         const std::string dom = load(host.url, "machine-" + name, 1100);
         // The battery's samples move on with each call, so its charge is checked by form.
         expectTexts(dom, {{{".reading-value", readings},
                            {"~id=\"battery\"[^>]* hidden", laptop ? "0" : "1"},
                            {"~id=\"fans\"[^>]* hidden", readings.find("rpm") == std::string::npos ? "1" : "0"},
                            {"~id=\"battery-charge\"[^>]*>[0-9]+%<", laptop ? "1" : "0"},
+                           {"~id=\"gpu\"[^>]* hidden", gpus ? "0" : "1"},
                            // History lines of at least two samples each.
-                           {"~class=\"spark (busy|down|up)\" points=\"[^\" ]+ [^\"]+\"", "3"}}});
+                           {"~class=\"spark (busy|down|up)\" points=\"[^\" ]+ [^\"]+\"", gpus ? "4" : "3"}}});
+        // The MacBook's discrete GPU is busy and its integrated one asleep.
+        if (gpus)
+            expectTexts(dom, {{{".gpu-name", "Radeon Pro 5500M|UHD Graphics 630"}, {".gpu-busy", "61%|asleep"},
+                               {".gpu-figures", "VRAM 1.2 / 8.0gb · 55° · 24 W · 1450 MHz|"}, {"#gpu-busy", "61"}}});
         EXPECT_EQ(host.stop(), 0) << host.stderrText();
     }
 }
@@ -325,8 +345,8 @@ TEST_F(BrowserTest, SectionsSwitchedOffCostTheHostNothing) {
     load(host.url + "#hide=processes,temperatures,fans,battery", "sections-off", 240);
     ASSERT_GE(host.posts.size(), 2u);
     for (std::size_t i = 0; i < host.posts.size(); ++i)
-        EXPECT_EQ(host.posts[i], std::string("/batch: cpuUsage load uptime processinfo memoryUsage limits hasDiskSetupChanged "
-                                             "diskUsage hasNetworkSetupChanged network") +
+        EXPECT_EQ(host.posts[i], std::string("/batch: alerts cpuUsage load uptime processinfo memoryUsage limits hasDiskSetupChanged "
+                                             "diskUsage hasNetworkSetupChanged network gpus fleet") +
                                      (i == 0 ? " isIntel hasSMC needsIntelBundle fans" : ""));
 }
 

@@ -31,6 +31,8 @@ GSubprocess* spawn(const Launch& launch, GSubprocessFlags flags, const std::stri
 }
 
 Launch withHome(Launch launch, const std::string& home) {
+    // The host's configuration file is a scratch one, not the user's, unless the launch names another.
+    launch.environment.insert(launch.environment.begin(), "XDG_CONFIG_HOME=" + home + "/config");
     // A machine file that cannot be read is the host's to report.
     if (!launch.machine || !std::filesystem::is_regular_file(*launch.machine)) return launch;
     auto machine = json::parse(readFile(*launch.machine));

@@ -54,7 +54,8 @@ class Host {
 public:
     // Waits for the URL line; throws with the host's stderr when none comes.
     // A simulated machine gets a copy of its file whose home is a scratch
-    // folder, so that the plug-in writes its icon caches there.
+    // folder, so that the plug-in writes its icon caches there; the host's
+    // configuration folder is a scratch one too.
     explicit Host(const Launch& launch);
     ~Host();
     // The exit code, or 128 + the signal that ended the host.

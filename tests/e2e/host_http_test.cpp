@@ -324,6 +324,16 @@ TEST(HostBatteryTest, AnswersTheBatteryOfEachLaptopFamily) {
     }
 }
 
+// The GPUs over HTTP from the Linux reader, on the roots the environment gives (the page's machine-file GPUs are
+// checked in the browser).
+TEST(HostGpuTest, AnswersEachGpuFromTheRootsGiven) {
+    const std::string root = VQ_FIXTURES_DIR "/linux/gpu-amd-discrete";
+    Host host({std::nullopt, {}, {"VELQUETTE_SYS_ROOT=" + root + "/sys", "VELQUETTE_UDEV_ROOT=" + root + "/udev"}});
+    EXPECT_EQ(host.call("gpus"), json::parse(R"([["Navi 23 [Radeon RX 6600/6600 XT/6600M]",37.0,1288490188,8573157376,
+                                                 52.0,48.0,2450.0,false]])"));
+    EXPECT_EQ(host.stop(), 0) << host.stderrText();
+}
+
 // The sensor module arrives over the session bus while the host runs on an Intel SMC machine: the fans switch to
 // the module's (named through the fan table) and temperatures stay with the SMC. A module file that others may
 // write is refused, and the fans stay the controller's.

@@ -192,6 +192,17 @@ TEST(RequestGuardTest, ScreeningDecidesInOrderHostMethodOriginTypeSize) {
     }
 }
 
+TEST(RequestGuardTest, APageBatchComesFromThisServersOwnPage) {
+    for (const auto& [page, size, status] : std::initializer_list<std::tuple<const char*, std::size_t, unsigned>>{
+             {"http://127.0.0.1:8765/?frame=window", kMaxRequestBodyBytes, 0}, {"http://localhost:8765", 20, 0},
+             {"http://127.0.0.1:8765/", kMaxRequestBodyBytes + 1, 413}, {"http://127.0.0.1:8766/", 20, 421},
+             {"http://127.0.0.1:8765.attacker.example/", 20, 421}, {"http://user@127.0.0.1:8765/", 20, 421},
+             {"https://127.0.0.1:8765/", 20, 403}, {"file:///index.html", 20, 403}, {"about:blank", 20, 403}}) {
+        auto rejection = screenPageBatch(page, size, atPort(8765));
+        EXPECT_EQ(rejection ? rejection->status : 0u, status) << page;
+    }
+}
+
 // Values come as the next argument or after "="; a bad command line is
 // refused with a reason.
 TEST(HostOptionsTest, ParsesTheCommandLine) {
@@ -200,7 +211,8 @@ TEST(HostOptionsTest, ParsesTheCommandLine) {
         {{"--port=65535"}, "127.0.0.1 65535 /default/web"}, {{"--help"}, "127.0.0.1 8765 /default/web help"},
         {{"--port"}, ""}, {{"--port", "65536"}, ""}, {{"--port", "-1"}, ""}, {{"--port", "80x"}, ""},
         {{"--port", ""}, ""}, {{"--port", " 80"}, ""}, {{"--listen="}, ""}, {{"--web-root"}, ""}, {{"--verbose"}, ""},
-        {{"8765"}, ""}};
+        {{"8765"}, ""}, {{"--prometheus", "ftp://p/"}, ""},
+        {{"--prometheus=http://p:9090/"}, "127.0.0.1 8765 /default/web"}};
     for (const auto& [args, expected] : cases) {
         auto parsed = parseHostOptions(args, "/default/web");
         const auto* options = std::get_if<HostOptions>(&parsed);
@@ -270,8 +282,9 @@ TEST(WebScriptNamesTest, VelquetteJsOffersEveryReachableName) {
 
     ASSERT_FALSE(reachableScriptNames().empty());
     for (const auto& name : reachableScriptNames()) EXPECT_TRUE(offered.count(name)) << name;
-    EXPECT_EQ(offered.size(), 29u)
-        << "the 19 script names, 4 default names, topProcesses, getPsUnit, limits, the autostart pair, hasSMC";
+    EXPECT_EQ(offered.size(), 36u)
+        << "the 19 script names, 4 default names, topProcesses, getPsUnit, limits, gpus, the autostart pair, hasSMC, "
+           "the fleet trio, the three alert calls";
 }
 
 

@@ -159,6 +159,20 @@ TEST(WidgetWindowTest, DoesWhatTheClicksAsk) {
         "settingsOpen": true, "windowFitsSettings": true, "settings": [5, "light", "K"], "autostart": [true, true]})");
     for (const auto& [key, value] : expected.items()) EXPECT_EQ(seen.value(key, json()), value) << key;
 
+    // Minimised, the window stops sampling until it shows again (without a window manager GTK takes a
+    // window that another client unmapped as minimised); pause.js says when to unmap it and map it again.
+    if (std::system("command -v xdotool > /dev/null") == 0) {
+        std::jthread minimise([&] {
+            for (const std::string step : {"windowunmap", "windowmap"}) {
+                for (int i = 0; i < 600 && readFile(clipboard) != step; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                const std::string command = "DISPLAY=" + display.name + " xdotool search --name '^Velquette$' " + step;
+                EXPECT_EQ(std::system(command.c_str()), 0);
+            }
+        });
+        EXPECT_EQ(clicks(std::nullopt, "pause.js"), json::parse(R"({"whileHidden": 0, "resumed": true})"));
+    }
+
     const json copied = clicks(std::nullopt, "copy.js");
     if (copied.is_null()) GTEST_SKIP() << "this machine shows no IPv4 address to copy";
     EXPECT_EQ(readFile(clipboard), copied.get<std::string>());

@@ -6,13 +6,17 @@
 #include <linux/if_link.h>
 #include <linux/rtnetlink.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "exposition_check.h"
 #include "metrics/exposition.h"
 #include "metrics/node_collector.h"
 #include "metrics/node_families.h"
+#include "platform/linux/common/kept_file.h"
 
 namespace vq::metrics {
 namespace {
@@ -31,18 +35,28 @@ TEST(Exposition, EscapesLabelValuesAndHelpAndSpellsValuesAsPrometheusReadsThem) 
     for (const auto& [value, text] : values) EXPECT_EQ(formatValue(value), text);
 }
 
-TEST(Exposition, MergesFamiliesIntoOneGroupAndDropsRepeatedOrInvalidSeries) {
-    ExpositionBuilder builder;
-    builder.add({"a_total", "A.", MetricType::Counter, {{{{"x", "1"}, {"y", "2"}}, 1}}});
-    builder.add({"b", "B.", MetricType::Gauge, {{{}, 2}}});
-    builder.add({"a_total", "A.", MetricType::Counter, {{{{"y", "2"}, {"x", "1"}}, 9}, {{{"x", "3"}}, 3}}});
-    builder.add({"bad-name", "", MetricType::Gauge, {{{}, 1}}});
-    builder.add({"c", "", MetricType::Gauge, {{{{"__reserved", "1"}}, 1}, {{{"z", "1"}, {"z", "2"}}, 1}}});
-    builder.add({"empty", "", MetricType::Gauge, {}});
-    EXPECT_EQ(builder.rejectedSamples(), 4u);
-    EXPECT_EQ(builder.text(),
-              "# HELP a_total A.\n# TYPE a_total counter\na_total{x=\"1\",y=\"2\"} 1\na_total{x=\"3\"} 3\n"
-              "# HELP b B.\n# TYPE b gauge\nb 2\n");
+TEST(Exposition, WritesEachFamilyWithItsFirstSampleAndRefusesInvalidNames) {
+    ExpositionWriter out;
+    out.start();
+    out.family({"a", "_total"}, {"A", "."}, MetricType::Counter);
+    out.sample({{"x", "1"}, {"y", "2"}}, 1);
+    out.sample({{"x", "3"}}, 3);
+    out.family("b", "B.", MetricType::Gauge);
+    out.sample(2);
+    out.family("empty", "", MetricType::Gauge);
+    out.family("bad-name", "", MetricType::Gauge);
+    out.sample(1);
+    out.family("c", "", MetricType::Gauge);
+    out.sample({{"__reserved", "1"}}, 1);
+    out.sample({{"z", "1"}, {"z", "2"}}, 1);
+    EXPECT_EQ(out.rejectedSamples(), 3u);
+    const std::string page = "# HELP a_total A.\n# TYPE a_total counter\na_total{x=\"1\",y=\"2\"} 1\na_total{x=\"3\"} 3\n"
+                             "# HELP b B.\n# TYPE b gauge\nb 2\n";
+    EXPECT_EQ(out.text(), page);
+    out.start();  // a new page starts empty
+    out.family("b", "B.", MetricType::Gauge);
+    out.sample(2);
+    EXPECT_EQ(out.text(), page.substr(page.find("# HELP b")));
 }
 
 TEST(ProcParsers, ReadMeminfoVmstatAndLoadavgLines) {
@@ -113,34 +127,66 @@ TEST(FileSystems, LeaveOutTheMountsAndTypesDebiansNodeExporterLeavesOut) {
     for (auto type : {"ext4", "btrfs", "vfat", "tmpfs", "nfs4"}) EXPECT_FALSE(lm::isExcludedFileSystemType(type));
 }
 
-TEST(Families, NameUnitsAndLabelsAsNodeExporter) {
-    const auto memory = memoryFamilies({{"Active(anon)", 2, true}, {"HugePages_Total", 3, false}});
-    ASSERT_EQ(memory.size(), 2u);
-    EXPECT_EQ(memory[0].name, "node_memory_Active_anon_bytes");
-    EXPECT_EQ(memory[0].samples[0].value, 2048);
-    EXPECT_EQ(memory[1].name, "node_memory_HugePages_Total");
+// A kept file reads its whole text from the start each time, however it
+// changed in between, and one that could not be read is opened again.
+TEST(KeptFile, ReadsTheWholeTextAfreshAndReopensAFileThatCameBack) {
+    const std::string path = testing::TempDir() + "/kept_file_test";
+    std::filesystem::remove_all(path);
+    linux_platform::KeptFile file(path);
+    std::string text = "stale";
+    EXPECT_FALSE(file.readInto(text));
+    EXPECT_EQ(text, "");
+    std::filesystem::create_directory(path);  // a path that opens but cannot be read
+    EXPECT_FALSE(file.readInto(text));
+    std::filesystem::remove(path);
+    const std::string big(10000, 'x');
+    for (const std::string& content : {std::string("first, longer\n"), std::string("second\n"), big, std::string()}) {
+        std::ofstream(path, std::ios::trunc) << content;  // rewritten in place: the same open file
+        EXPECT_TRUE(file.readInto(text));
+        EXPECT_EQ(text, content);
+    }
+    std::filesystem::remove(path);
+}
 
+// The sample lines of a page, without HELP and TYPE.
+std::string samples(const ExpositionWriter& out) {
+    std::string lines;
+    std::istringstream text(out.text());
+    for (std::string line; std::getline(text, line);)
+        if (!line.starts_with("#")) lines += line + "\n";
+    return lines;
+}
+
+TEST(Families, NameUnitsAndLabelsAsNodeExporter) {
+    ExpositionWriter out;
+    writeMemory(out, {{"Active(anon)", 2, true}, {"HugePages_Total", 3, false}});
+    EXPECT_EQ(samples(out), "node_memory_Active_anon_bytes 2048\nnode_memory_HugePages_Total 3\n");
+
+    out.start();
     linux_platform::CpuLine cpu{3, {}};
     cpu.ticks[linux_platform::kSteal] = 250;
-    const auto cpus = cpuFamilies({cpu}, 100);
-    ASSERT_EQ(cpus[0].samples.size(), 8u);
-    EXPECT_EQ(cpus[0].samples[7].labels, (Labels{{"cpu", "3"}, {"mode", "steal"}}));
-    EXPECT_EQ(cpus[0].samples[7].value, 2.5);
+    writeCpu(out, {cpu}, 100);
+    EXPECT_EQ(std::count(out.text().begin(), out.text().end(), '\n'), 10);
+    EXPECT_TRUE(samples(out).ends_with("node_cpu_seconds_total{cpu=\"3\",mode=\"steal\"} 2.5\n"));
 
+    // A second chip of the same label repeats none of the first one's series.
+    out.start();
     lm::HwmonChip chip{"platform_x", std::nullopt,
                        {{"temp1", {{"input", "41500"}, {"label", "Tdie"}}}, {"temp2", {{"", "30000"}, {"input", "1"}}},
                         {"temp3", {{"input", "n/a"}}}, {"fan1", {{"input", "900"}}}, {"in0", {{"input", "1"}}}}};
-    const auto hwmon = hwmonFamilies({chip});
-    EXPECT_TRUE(hwmon[0].samples.empty());  // no chip name without a name file
-    ASSERT_EQ(hwmon[1].samples.size(), 1u);
-    ASSERT_EQ(hwmon[2].samples.size(), 2u);
-    EXPECT_EQ(hwmon[2].samples[0].value, 41.5);
-    EXPECT_EQ(hwmon[2].samples[1].value, 30);
-    EXPECT_EQ(hwmon[3].samples.size(), 1u);
+    lm::HwmonChip twin{"platform_x", "x", {{"temp1", {{"input", "50000"}}}, {"temp4", {{"input", "20000"}}}}};
+    writeHwmon(out, {chip, twin});
+    EXPECT_EQ(samples(out), "node_hwmon_chip_names{chip=\"platform_x\",chip_name=\"x\"} 1\n"
+                            "node_hwmon_sensor_label{chip=\"platform_x\",label=\"Tdie\",sensor=\"temp1\"} 1\n"
+                            "node_hwmon_temp_celsius{chip=\"platform_x\",sensor=\"temp1\"} 41.5\n"
+                            "node_hwmon_temp_celsius{chip=\"platform_x\",sensor=\"temp2\"} 30\n"
+                            "node_hwmon_temp_celsius{chip=\"platform_x\",sensor=\"temp4\"} 20\n"
+                            "node_hwmon_fan_rpm{chip=\"platform_x\",sensor=\"fan1\"} 900\n");
 
-    const auto power = powerSupplyFamilies({{"BAT0", {{"energy_now", "45000000"}, {"status", "Charging"}, {"health", ""}}}});
-    EXPECT_EQ(power[3].samples[0].value, 45);
-    EXPECT_EQ(power.back().samples[0].labels, (Labels{{"power_supply", "BAT0"}, {"status", "Charging"}}));
+    out.start();
+    writePowerSupplies(out, {{"BAT0", {{"energy_now", "45000000"}, {"status", "Charging"}, {"health", ""}}}});
+    EXPECT_EQ(samples(out), "node_power_supply_energy_watthour{power_supply=\"BAT0\"} 45\n"
+                            "node_power_supply_info{power_supply=\"BAT0\",status=\"Charging\"} 1\n");
 }
 
 // The limits that bind the host come out of a scrape of a limited tree, and a tree without limits has none.
@@ -159,6 +205,25 @@ TEST(Families, CgroupLimitsOnlyWhereTheyBind) {
                                    "velquette_cgroup_cpu_quota 1.5\n"
                                    "velquette_scrape_collector_success{collector=\"cgroup\"} 1\n");
     EXPECT_EQ(scrape("cgroup-v2-unlimited"), "velquette_scrape_collector_success{collector=\"cgroup\"} 1\n");
+}
+
+// Each GPU's figures by PCI address, in the units Prometheus prefers; a GPU asleep has no series.
+TEST(Families, GpuFiguresByPciAddress) {
+    const auto scrape = [](const std::string& tree) {
+        const std::string root = VELQUETTE_FIXTURES "/linux/" + tree;
+        std::string lines;
+        std::istringstream text(scrapeNodeMetrics({root + "/proc", root + "/sys", root + "/udev", "/nonexistent"}));
+        for (std::string line; std::getline(text, line);)
+            if (line.starts_with("velquette_gpu_")) lines += line + "\n";
+        return lines;
+    };
+    EXPECT_EQ(scrape("gpu-amd-discrete"), "velquette_gpu_busy_ratio{gpu=\"0000:03:00.0\"} 0.37\n"
+                                          "velquette_gpu_memory_used_bytes{gpu=\"0000:03:00.0\"} 1288490188\n"
+                                          "velquette_gpu_memory_total_bytes{gpu=\"0000:03:00.0\"} 8573157376\n"
+                                          "velquette_gpu_temperature_celsius{gpu=\"0000:03:00.0\"} 52\n"
+                                          "velquette_gpu_power_watts{gpu=\"0000:03:00.0\"} 48\n"
+                                          "velquette_gpu_clock_hertz{gpu=\"0000:03:00.0\"} 2.45e+09\n");
+    EXPECT_EQ(scrape("gpu-suspended"), "");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The host as a Prometheus target: a real Prometheus scraping it, promtool
 // judging its page, and Debian's node_exporter beside it on this machine and
-// on fixture sysfs trees. Each server runs on a free loopback port with its
-// data in a scratch folder.
+// on fixture sysfs trees; and the Machines section read back from that
+// Prometheus. Each server runs on a free loopback port with its data in a
+// scratch folder.
 
 #include <crypt.h>
 #include <gio/gio.h>
@@ -10,7 +11,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <regex>
 #include <thread>
 
 #include "e2e.h"
@@ -311,6 +314,90 @@ TEST(MetricsListener, RefusesUnsafeOrBrokenSettingsWithOneLine) {
         EXPECT_NE(err.find(message), std::string::npos) << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     }
+}
+
+// The widget page's DOM after a few seconds in headless Chromium; the screenshot goes to <build>/artifacts/.
+std::string pageDom(const std::string& url, const std::string& name) {
+    std::filesystem::create_directories(VQ_ARTIFACTS_DIR);
+    TempDir profile;
+    const std::string command = "timeout 60 chromium --headless --no-sandbox --disable-gpu --no-first-run --disable-extensions --disable-background-networking"
+        " --hide-scrollbars --force-device-scale-factor=1 --window-size=320,1100 --virtual-time-budget=3000"
+        " --dump-dom --user-data-dir=" + profile.path + " --screenshot=" VQ_ARTIFACTS_DIR "/" + name + ".png " + url;
+    g_autofree char *out = nullptr, *noise = nullptr;
+    g_spawn_command_line_sync(command.c_str(), &out, &noise, nullptr, nullptr);
+    return out ? out : "";
+}
+
+// The texts of the elements of one class, in page order, joined by "|".
+std::string texts(const std::string& dom, const std::string& className) {
+    const std::regex re("class=\"" + className + "\"[^>]*>([^<]*)<");
+    std::string out;
+    for (std::sregex_iterator it(dom.begin(), dom.end(), re), end; it != end; ++it) out += (out.empty() ? "" : "|") + (*it)[1].str();
+    return out;
+}
+
+// Prometheus behind basic auth scrapes two hosts and a node_exporter, each renamed by relabelling so that the
+// three differ; host A asks it with the right password, host B with a wrong one. B's page says why it cannot
+// reach Prometheus; A's shows the three machines, and B once stopped turns to down, still by its name.
+TEST(Fleet, ThreeMachinesShowAStoppedOneTurnsDownAndAWrongPasswordSaysWhy) {
+    if (!installed(kPrometheus) || !installed(kNodeExporter)) GTEST_SKIP() << "scripts/bootstrap installs Prometheus";
+    TempDir folder;
+    const std::uint16_t port = freePort();
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+    for (const auto& [who, password] : {std::pair{"/a", "right horse"}, {"/b", "wrong horse"}}) {
+        std::filesystem::create_directories(folder.path + who + "/velquette");
+        std::ofstream(folder.path + who + "/pass") << password;
+        std::ofstream(folder.path + who + "/velquette/velquette.conf")
+            << "[prometheus]\nusername=widget\npassword-file=" << folder.path << who << "/pass\n";
+    }
+    NodeExporter exporter({"--collector.disable-defaults", "--collector.cpu", "--collector.meminfo",
+                           "--collector.filesystem", "--collector.netdev", "--collector.hwmon", "--collector.uname"});
+    Host a({std::nullopt, {"--prometheus", url}, {"XDG_CONFIG_HOME=" + folder.path + "/a"}});
+    std::optional<Host> b(Launch{std::nullopt, {"--prometheus", url}, {"XDG_CONFIG_HOME=" + folder.path + "/b"}});
+    std::ofstream(folder.path + "/web.yml") << "basic_auth_users:\n  widget: " << bcrypt("right horse") << "\n";
+    std::ofstream config(folder.path + "/prometheus.yml");  // each job names its machine
+    config << "global: {scrape_interval: 1s, scrape_timeout: 1s}\nscrape_configs:\n";
+    for (const auto& [name, target] : {std::pair{"alpha", a.port}, {"bravo", b->port}, {"charlie", exporter.port}})
+        config << "- job_name: " << name << "\n  static_configs: [{targets: ['127.0.0.1:" << target << "']}]\n"
+               << "  metric_relabel_configs: [{source_labels: [__name__], regex: node_uname_info,"
+               << " target_label: nodename, replacement: " << name << "}]\n";
+    config.close();
+    Daemon prometheus({kPrometheus, "--config.file=" + folder.path + "/prometheus.yml", "--web.config.file=" +
+        folder.path + "/web.yml", "--storage.tsdb.path=" + folder.path + "/data", "--web.listen-address=127.0.0.1:" +
+        std::to_string(port)});
+    const std::string bInstance = "127.0.0.1:" + std::to_string(b->port);
+
+    // Figures for all three: the processor's needs two scrapes.
+    json rows;
+    ASSERT_TRUE(waitFor([&] {
+        rows = a.call("fleet");
+        return rows.is_array() && rows.size() == 3 && std::all_of(rows.begin(), rows.end(), [](const json& row) {
+            return row[1].is_string() && row[2] == true && row[3].is_number() && row[4].is_number();
+        });
+    }, 90)) << rows << prometheus.log();
+    const std::string dom = pageDom(a.url, "fleet-three-machines");
+    EXPECT_TRUE(std::regex_match(texts(dom, "machine-cpu"), std::regex("[0-9]+%\\|[0-9]+%\\|[0-9]+%"))) << dom;
+    for (const char* name : {"alpha", "bravo", "charlie"}) {
+        EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [&](const json& row) { return row[1] == name; }), 1) << rows;
+        EXPECT_NE(texts(dom, "machine-name").find(name), std::string::npos) << name;
+    }
+
+    // B is refused by Prometheus; its page says why instead of showing rows.
+    const std::string refused = "Prometheus answered HTTP 401 Unauthorized";
+    ASSERT_TRUE(waitFor([&] { return b->call("fleet") == refused; })) << b->call("fleet");
+    const std::string bDom = pageDom(b->url, "fleet-wrong-password");
+    EXPECT_EQ(texts(bDom, "machines-problem"), "Prometheus unreachable: " + refused);
+    EXPECT_EQ(texts(bDom, "machine-name"), "");
+
+    b.reset();
+    ASSERT_TRUE(waitFor([&] {
+        rows = a.call("fleet");
+        return rows.is_array() && rows.size() == 3 && rows[0][0] == bInstance && rows[0][2] == false;
+    }, 60)) << rows;
+    EXPECT_EQ(rows[0][1], json("bravo"));
+    const std::string downDom = pageDom(a.url, "fleet-one-down");
+    EXPECT_EQ(texts(downDom, "machine-name").substr(0, 5), "bravo");
+    EXPECT_NE(downDom.find("class=\"machine down\""), std::string::npos);
 }
 
 }  // namespace

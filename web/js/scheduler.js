@@ -7,10 +7,13 @@
 // the refresh interval.
 import { $ } from "./dom.js";
 import { settings } from "./settings-panel.js";
+import * as alerts from "./sections/alerts.js";
 import * as battery from "./sections/battery.js";
 import * as cpu from "./sections/cpu.js";
 import * as fans from "./sections/fans.js";
+import * as gpu from "./sections/gpu.js";
 import * as limits from "./sections/limits.js";
+import * as machines from "./sections/machines.js";
 import * as memory from "./sections/memory.js";
 import * as network from "./sections/network.js";
 import * as notice from "./sections/module-notice.js";
@@ -88,6 +91,9 @@ function moduleCalls() {
 
 // A new section is one more entry here with its calls and its renderer.
 const sections = [
+  // The firing alerts, at the top of the card; the host keeps them, so
+  // asking costs it no reading.
+  { calls: [["alerts"]], render: alerts.render },
   { id: "cpu", calls: [["cpuUsage"], ["load"], ["uptime"], ["processinfo"]], render: cpu.render },
   { id: "memory", calls: [["memoryUsage"]], render: memory.render },
   // The limits of a container or a limited slice, shown in the processor
@@ -95,6 +101,7 @@ const sections = [
   { calls: () => (isOff({ id: "cpu" }) && isOff({ id: "memory" }) ? [] : [["limits"]]), render: limits.render },
   { id: "volumes", calls: [["hasDiskSetupChanged"], ["diskUsage"]], render: volumes.render },
   { id: "network", calls: [["hasNetworkSetupChanged"], ["network"]], render: network.render },
+  { id: "gpu", calls: [["gpus"]], render: gpu.render },
   // The unit and the disk switch are read at each refresh, so a change
   // shows at the next one.
   { id: "temperatures", calls: temperatureCalls, render: temperatures.render },
@@ -110,6 +117,9 @@ const sections = [
       processes.render(answers);
     },
   },
+  // The host answers from the last answer of its Prometheus, asked at most
+  // once a second however many pages call.
+  { id: "machines", calls: [["fleet"]], render: machines.render },
   {
     calls: moduleCalls,
     render: (answers) => {

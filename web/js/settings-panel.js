@@ -53,6 +53,51 @@ autostartBox.addEventListener("change", (event) => {
   showAutostart(autostartBox.checked);
 });
 
+// The Prometheus of the Machines section is the host's: it stores the URL
+// (credentials stay in its configuration file) and says why it refuses one.
+const prometheusField = $("settings").elements.prometheus;
+async function showPrometheus(change) {
+  try {
+    if (change !== undefined) {
+      const refusal = await window.Velquette.setPrometheusUrl(change);
+      $("prometheus-status").textContent = refusal ? refusal : "saved";
+      if (refusal) return;
+    }
+    prometheusField.value = (await window.Velquette.prometheusUrl()) || "";
+  } catch (error) {
+    $("prometheus-status").textContent = error.message;
+  }
+}
+prometheusField.addEventListener("change", (event) => event.stopPropagation());
+$("prometheus-use").addEventListener("click", () => showPrometheus(prometheusField.value.trim()));
+// The alert rules belong to the host too (alerts.conf): a rule's settings
+// are read when it is chosen, and each change is sent on its own; a refused
+// value shows the host's reason and the fields go back to what it keeps.
+const ALERT_KEYS = ["warning", "critical", "for", "clear", "clear_for"];
+const alertForm = $("alert-rules");
+const alertField = (key) => $("settings").elements[`alert-${key}`];
+async function showAlertRule(key, value) {
+  const rule = alertField("rule").value;
+  try {
+    if (key !== undefined) $("alert-rule-reason").textContent = await window.Velquette.setAlertRule(rule, key, value);
+    const settings = (await window.Velquette.alertRule(rule)) || {};
+    alertField("enabled").checked = settings.enabled === true;
+    for (const k of ALERT_KEYS) {
+      alertField(k).value = settings[k] ?? "";
+      alertField(k).disabled = settings[k] === null;
+    }
+  } catch {
+    $("alert-rule-reason").textContent = "the host does not answer";
+  }
+}
+alertForm.addEventListener("change", (event) => {
+  event.stopPropagation();
+  const name = event.target.name.replace(/^alert-/, "");
+  if (name === "rule") showAlertRule();
+  else if (name === "enabled") showAlertRule("enabled", event.target.checked);
+  else if (event.target.value !== "") showAlertRule(name, Number(event.target.value));
+});
+
 $("settings").addEventListener("change", () => {
   const form = $("settings");
   changeSettings({
@@ -69,7 +114,11 @@ $("settings").addEventListener("submit", (event) => event.preventDefault());
 $("settings-button").addEventListener("click", () => {
   const open = $("settings").hidden;
   // Asked when the settings open, so a refresh stays one round trip.
-  if (open) showAutostart();
+  if (open) {
+    showAutostart();
+    showPrometheus();
+    showAlertRule();
+  }
   $("settings").hidden = !open;
   $("settings-button").setAttribute("aria-expanded", String(open));
 });

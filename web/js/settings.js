@@ -5,7 +5,7 @@
 // launcher or a test would; what the hash sets is kept too.
 
 const KEY = "velquette.settings";
-export const SECTIONS = ["cpu", "processes", "memory", "volumes", "network", "temperatures", "fans", "battery"];
+export const SECTIONS = ["cpu", "processes", "memory", "volumes", "network", "gpu", "temperatures", "fans", "battery", "machines"];
 export const REFRESH_SECONDS = [1, 2, 5, 10];
 export const THEMES = ["system", "dark", "light"];
 export const LAYOUTS = ["detailed", "compact"];

@@ -101,7 +101,8 @@ ResourceLimitSample LinuxResourceLimits::sample() {
     return sample(mounts_);
 }
 
-ResourceLimitSample LinuxResourceLimits::sample(const std::vector<MountinfoEntry>& mounts) {
+ResourceLimitSample LinuxResourceLimits::sample(const std::vector<MountinfoEntry>& mounts,
+                                                std::optional<std::uint64_t> memTotalKiB) {
     ResourceLimitSample out;
     const auto groups = parseProcCgroup(readWholeFile(roots_.proc + "/self/cgroup").value_or(""));
     // LXCFS mounts its own figures over these files; they already tell the
@@ -116,7 +117,8 @@ ResourceLimitSample LinuxResourceLimits::sample(const std::vector<MountinfoEntry
     if (const auto memory = walk.of("memory"); memory && !virtualised("/proc/meminfo")) {
         const auto limit = smallest<std::uint64_t>(*memory, memory->unified ? "memory.max" : "memory.limit_in_bytes",
                                                    [](std::string_view t) { return parseLimit(t); });
-        const auto total = parseMeminfo(readWholeFile(roots_.proc + "/meminfo").value_or("")).memTotalKiB;
+        const auto total =
+            memTotalKiB ? memTotalKiB : parseMeminfo(readWholeFile(roots_.proc + "/meminfo").value_or("")).memTotalKiB;
         if (limit && (!total || limit->first < *total * 1024)) {
             out.memoryLimitBytes = limit->first;
             // What counts against the limit is the usage of the group that

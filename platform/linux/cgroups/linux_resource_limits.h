@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,10 @@ public:
     // `now` answers seconds on a steady clock.
     explicit LinuxResourceLimits(Roots roots, std::function<double()> now = {});
     ResourceLimitSample sample() override;
-    // The same on a mount table the caller has already read.
-    ResourceLimitSample sample(const std::vector<MountinfoEntry>& mounts);
+    // The same on a mount table the caller has already read, and on the
+    // machine's MemTotal (KiB) where the caller has just read /proc/meminfo.
+    ResourceLimitSample sample(const std::vector<MountinfoEntry>& mounts,
+                               std::optional<std::uint64_t> memTotalKiB = std::nullopt);
     std::string unitOf(std::int32_t pid) override;
 
 private:

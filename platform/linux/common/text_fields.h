@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers for the line-and-field text formats of /proc and /sys.
 
+#include <array>
 #include <charconv>
 #include <optional>
 #include <string_view>
@@ -40,6 +41,22 @@ inline std::vector<std::string_view> splitFields(std::string_view line) {
         if (i > start) fields.push_back(line.substr(start, i - start));
     }
     return fields;
+}
+
+// The fields of `line` into `fields` without allocating: the number of
+// fields, or fields.size() + 1 when the line has more than fit.
+template <std::size_t N>
+std::size_t splitFieldsInto(std::string_view line, std::array<std::string_view, N>& fields) {
+    std::size_t count = 0, i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        const std::size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+        if (i == start) break;
+        if (count == N) return N + 1;
+        fields[count++] = line.substr(start, i - start);
+    }
+    return count;
 }
 
 // The whole field must be a number that fits T (floating types too).

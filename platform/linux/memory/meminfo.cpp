@@ -22,7 +22,7 @@ std::uint32_t pagesFromKiB(std::uint64_t kib) {
 
 Meminfo parseMeminfo(std::string_view text) {
     // One pass over the text without splitting it: the memory sample is taken
-    // every few seconds, and only five of some fifty lines matter.
+    // every few seconds, and only six of some fifty lines matter.
     Meminfo meminfo;
     while (!text.empty()) {
         const std::string_view line = takeLine(text);
@@ -34,6 +34,8 @@ Meminfo parseMeminfo(std::string_view text) {
             target = &meminfo.memTotalKiB;
         else if (key == "MemFree")
             target = &meminfo.memFreeKiB;
+        else if (key == "MemAvailable")
+            target = &meminfo.memAvailableKiB;
         else if (key == "Active")
             target = &meminfo.activeKiB;
         else if (key == "Inactive")

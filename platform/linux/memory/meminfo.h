@@ -17,6 +17,7 @@ struct Meminfo {
     std::optional<std::uint64_t> activeKiB;
     std::optional<std::uint64_t> inactiveKiB;
     std::optional<std::uint64_t> swapTotalKiB;
+    std::optional<std::uint64_t> memAvailableKiB = std::nullopt;  // kernel 3.14 and later
 };
 
 // Reads "Key:   value kB" lines. Keys must match whole, so "Active(anon)"

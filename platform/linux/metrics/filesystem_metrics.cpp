@@ -37,19 +37,26 @@ std::optional<FileSystemSpace> statfsSpace(const std::string& mountPoint) {
                            std::uint64_t(info.f_bavail) * block};
 }
 
-std::vector<FileSystemUsage> fileSystemUsages(const std::vector<MountinfoEntry>& entries,
-                                              const SpaceOfMountPoint& spaceOf) {
-    std::vector<FileSystemUsage> usages;
+std::vector<FileSystemUsage> keptFileSystems(const std::vector<MountinfoEntry>& entries) {
+    std::vector<FileSystemUsage> kept;
     std::set<std::string> seen;
     // From the last mount back, so that the top mount of a mount point wins.
     for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
         if (isExcludedMountPoint(entry->mountPoint) || isExcludedFileSystemType(entry->fsType)) continue;
-        if (!seen.insert(entry->mountPoint).second) continue;
-        const auto space = spaceOf(entry->mountPoint);
-        if (!space) continue;
-        usages.push_back({entry->source, entry->fsType, entry->mountPoint, *space});
+        if (seen.insert(entry->mountPoint).second) kept.push_back({entry->source, entry->fsType, entry->mountPoint, {}});
     }
-    std::reverse(usages.begin(), usages.end());
+    std::reverse(kept.begin(), kept.end());
+    return kept;
+}
+
+std::vector<FileSystemUsage> fileSystemUsages(const std::vector<MountinfoEntry>& entries,
+                                              const SpaceOfMountPoint& spaceOf) {
+    std::vector<FileSystemUsage> usages = keptFileSystems(entries);
+    std::erase_if(usages, [&](FileSystemUsage& usage) {
+        const auto space = spaceOf(usage.mountPoint);
+        if (space) usage.space = *space;
+        return !space;
+    });
     return usages;
 }
 

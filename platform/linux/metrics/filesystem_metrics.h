@@ -36,6 +36,11 @@ struct FileSystemUsage {
 using SpaceOfMountPoint = std::function<std::optional<FileSystemSpace>(const std::string&)>;
 std::optional<FileSystemSpace> statfsSpace(const std::string& mountPoint);
 
+// The mounts of <proc>/self/mountinfo (as parsed) that are not excluded, one
+// per mount point (the top mount, the one statfs sees), in table order, with
+// no space read yet: what stays true until the mount table changes.
+std::vector<FileSystemUsage> keptFileSystems(const std::vector<MountinfoEntry>& entries);
+
 // The mounts of <proc>/self/mountinfo (as parsed) that are not excluded and
 // whose space can be read, one per mount point: where a mount point was
 // mounted over, the top mount is the one statfs sees and the one kept.

@@ -27,17 +27,20 @@ long clockTicksPerSecond() {
     return ticks > 0 ? ticks : 100;
 }
 
-std::optional<DiskTemperature> startupDiskTemperature(const Roots& roots, const std::vector<MountinfoEntry>& mounts) {
+std::optional<DiskTemperature> startupDisk(const Roots& roots, const std::vector<MountinfoEntry>& mounts) {
     std::string source;
     for (const auto& entry : mounts)
         if (entry.mountPoint == "/") source = entry.source;  // the last mount on "/" is the visible one
     if (!source.starts_with("/dev/")) return std::nullopt;
     const std::string disk = physicalDiskOf(roots.sys, source.substr(5));
-    const auto celsius = disk.empty() ? std::nullopt : driveHwmonTemperature(roots.sys, disk);
-    if (!celsius) return std::nullopt;
+    if (disk.empty()) return std::nullopt;
     std::string model = readWholeFile(roots.sys + "/block/" + disk + "/device/model").value_or("");
     while (!model.empty() && (model.back() == '\n' || model.back() == ' ')) model.pop_back();
-    return DiskTemperature{disk, model, *celsius};
+    return DiskTemperature{disk, model, 0};
+}
+
+std::optional<int> diskTemperature(const Roots& roots, const std::string& device) {
+    return driveHwmonTemperature(roots.sys, device);
 }
 
 }  // namespace vq::linux_platform::metrics

@@ -29,9 +29,12 @@ struct DiskTemperature {
 };
 
 // The whole disk beneath the "/" mount of `mounts` (<proc>/self/mountinfo,
-// parsed) and its temperature from the drive's own hwmon chip (NVMe,
-// drivetemp). nullopt when "/" is not on a disk or the disk reports no
-// temperature that way.
-std::optional<DiskTemperature> startupDiskTemperature(const Roots& roots, const std::vector<MountinfoEntry>& mounts);
+// parsed) with its model and no temperature yet; nullopt when "/" is not on
+// a disk. It changes only with the mount table.
+std::optional<DiskTemperature> startupDisk(const Roots& roots, const std::vector<MountinfoEntry>& mounts);
+
+// The disk's temperature from the drive's own hwmon chip (NVMe, drivetemp);
+// nullopt when it reports none that way.
+std::optional<int> diskTemperature(const Roots& roots, const std::string& device);
 
 }  // namespace vq::linux_platform::metrics

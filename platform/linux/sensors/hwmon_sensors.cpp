@@ -28,6 +28,9 @@ struct Channel {
     std::string name;
     int group = 4;
     std::optional<std::string> smcKey;
+    std::optional<int> critCelsius;  // tempN_crit, read once at the scan: a limit does not move
+    // fanN_fault and fanN_alarm where the driver has them, kept open like the input.
+    UniqueFd fault, alarm;
 };
 
 // A hwmon device as found under <sys>/class/hwmon.
@@ -75,6 +78,8 @@ void numberAlikeChips(std::vector<Chip>& chips) {
 struct Attribute {
     std::string input;
     std::optional<std::string> labelPath;
+    // tempN_crit of a temperature; fanN_fault and fanN_alarm of a fan.
+    std::optional<std::string> critPath, faultPath, alarmPath;
 };
 
 // The chip's inputs by kind and index, from the hwmon folder first and then
@@ -87,11 +92,17 @@ std::map<std::pair<SensorKind, int>, Attribute> findAttributes(const std::string
         for (const std::string& file : *names) {
             const auto input = hwmon::parseInputAttribute(file);
             if (!input || found.count({input->kind, input->index})) continue;
-            const std::string label =
-                file.substr(0, file.size() - std::string_view("input").size()) + "label";
-            const bool hasLabel = std::find(names->begin(), names->end(), label) != names->end();
-            found[{input->kind, input->index}] =
-                Attribute{folder + "/" + file, hasLabel ? std::optional(folder + "/" + label) : std::nullopt};
+            const std::string stem = file.substr(0, file.size() - std::string_view("input").size());
+            auto sibling = [&](const char* suffix) -> std::optional<std::string> {
+                const std::string name = stem + suffix;
+                if (std::find(names->begin(), names->end(), name) == names->end()) return std::nullopt;
+                return folder + "/" + name;
+            };
+            const bool fan = input->kind == SensorKind::fan;
+            found[{input->kind, input->index}] = Attribute{folder + "/" + file, sibling("label"),
+                                                           fan ? std::nullopt : sibling("crit"),
+                                                           fan ? sibling("fault") : std::nullopt,
+                                                           fan ? sibling("alarm") : std::nullopt};
         }
     }
     return found;
@@ -116,6 +127,12 @@ void finish(std::vector<Channel>& channels) {
 
 enum class ReadStatus { ok, failed, gone };
 
+// A fault or alarm mark reads "1" while set; a mark that cannot be read is not set.
+bool markSet(const UniqueFd& fd) {
+    char c = 0;
+    return fd && ::pread(fd.get(), &c, 1, 0) == 1 && c == '1';
+}
+
 // ENODEV is what a kept descriptor answers once its device is unregistered;
 // ENOENT and ESTALE cover a tree that changed under us. Other errors (EIO,
 // ENODATA of a sleeping drive, EISDIR) are this reading's failure only.
@@ -139,14 +156,16 @@ public:
     std::vector<TemperatureReading> temperatures() override {
         return read<TemperatureReading>(temperatures_, [](const Channel& c, const std::string& text) {
             const auto celsius = hwmon::parseCelsius(text);
-            return celsius ? std::optional(TemperatureReading{c.name, c.group, *celsius, c.smcKey}) : std::nullopt;
+            return celsius ? std::optional(TemperatureReading{c.name, c.group, *celsius, c.smcKey, c.critCelsius})
+                           : std::nullopt;
         });
     }
 
     std::vector<FanReading> fans() override {
         return read<FanReading>(fans_, [](const Channel& c, const std::string& text) {
             const auto rpm = hwmon::parseRpm(text);
-            return rpm ? std::optional(FanReading{c.name, *rpm}) : std::nullopt;
+            if (!rpm) return std::optional<FanReading>();
+            return std::optional(FanReading{c.name, *rpm, markSet(c.fault) || markSet(c.alarm)});
         });
     }
 
@@ -211,9 +230,15 @@ private:
                 if (attribute.labelPath) label = readWholeFile(*attribute.labelPath);
                 if (key.first == SensorKind::temperature) {
                     auto named = hwmon::temperatureName(chip.facts, key.second, label);
-                    temperatures_.push_back({std::move(fd), std::move(named.name), group, std::move(named.smcKey)});
+                    const auto crit = attribute.critPath ? readWholeFile(*attribute.critPath) : std::nullopt;
+                    temperatures_.push_back({std::move(fd), std::move(named.name), group, std::move(named.smcKey),
+                                             crit ? hwmon::parseCelsius(*crit) : std::nullopt, {}, {}});
                 } else {
-                    fans_.push_back({std::move(fd), hwmon::fanName(chip.facts, key.second, label), group, {}});
+                    auto open = [](const std::optional<std::string>& path) {
+                        return UniqueFd(path ? ::open(path->c_str(), O_RDONLY | O_CLOEXEC) : -1);
+                    };
+                    fans_.push_back({std::move(fd), hwmon::fanName(chip.facts, key.second, label), group, {}, {},
+                                     open(attribute.faultPath), open(attribute.alarmPath)});
                 }
             }
         }

@@ -20,17 +20,18 @@ using Lines = std::vector<std::string>;
 constexpr std::nullopt_t no = std::nullopt;
 const std::string kLinux = VELQUETTE_FIXTURES "/linux";
 
-// "name|group|°C" with "|key" on readings that carry an SMC key, "name|rpm" for fans.
+// "name|group|°C" with "|key" on readings that carry an SMC key and "|crit N" on those with a limit;
+// "name|rpm" for fans, with "|failed" on those the kernel marks.
 Lines lines(const std::vector<TemperatureReading>& temps) {
     Lines out;
     for (const auto& t : temps)
         out.push_back(t.name + "|" + std::to_string(t.group) + "|" + std::to_string(t.celsius) +
-                      (t.smcKey ? "|" + *t.smcKey : ""));
+                      (t.smcKey ? "|" + *t.smcKey : "") + (t.critCelsius ? "|crit " + std::to_string(*t.critCelsius) : ""));
     return out;
 }
 Lines lines(const std::vector<FanReading>& fans) {
     Lines out;
-    for (const auto& f : fans) out.push_back(f.name + "|" + std::to_string(f.rpm));
+    for (const auto& f : fans) out.push_back(f.name + "|" + std::to_string(f.rpm) + (f.failed ? "|failed" : ""));
     return out;
 }
 
@@ -126,12 +127,13 @@ TEST(HwmonNames, TemperatureAndFanNamesAndGroups) {
 TEST(HwmonSensors, FixtureTrees) {
     const std::tuple<const char*, Lines, Lines> trees[] = {
         {"hwmon-intel-laptop",
-         {"CPU Core 0|1|51", "CPU Core 1|1|52", "CPU Core 2|1|49", "CPU Core 3|1|50", "CPU Package|1|53",
-          "Battery|2|30", "Samsung SSD 970 EVO Plus 1TB|3|38", "Samsung SSD 970 EVO Plus 1TB Sensor 1|3|38",
+         {"CPU Core 0|1|51", "CPU Core 1|1|52", "CPU Core 2|1|49", "CPU Core 3|1|50", "CPU Package|1|53|crit 100",
+          "Battery|2|30", "Samsung SSD 970 EVO Plus 1TB|3|38|crit 84", "Samsung SSD 970 EVO Plus 1TB Sensor 1|3|38",
           "Samsung SSD 970 EVO Plus 1TB Sensor 2|3|43", "ACPI Zone 1|4|50", "ACPI Zone 2|4|27", "Chipset|4|48",
           "ThinkPad 1|4|52", "ThinkPad 2|4|0", "ThinkPad 3|4|45", "ThinkPad 4|4|40", "Wi-Fi|4|41"},
          {"Fan 1|2531", "Fan 2|0"}},
         // Two drives of one model: #1 is the one in the lower PCI slot, although it registered second.
+        // Fan 1's alarm reads 0, fan 2's alarm and fan 7's fault 1; fan 3 stands still without a mark.
         {"hwmon-amd-desktop",
          {"CPU CCD 1|1|55", "CPU CCD 2|1|50", "CPU Tctl|1|61", "GPU Edge|2|45", "GPU Junction|2|47",
           "GPU Memory|2|62", "ST4000DM004-2CV1|3|34", "WD_BLACK SN850X 2000GB #1|3|44",
@@ -139,7 +141,8 @@ TEST(HwmonSensors, FixtureTrees) {
           "WD_BLACK SN850X 2000GB #2|3|41", "WD_BLACK SN850X 2000GB #2 Sensor 1|3|41",
           "WD_BLACK SN850X 2000GB #2 Sensor 2|3|52", "AUXTIN2|4|149", "CPUTIN|4|40", "PCH_CHIP_TEMP|4|0",
           "PECI Agent 0|4|61", "SYSTIN|4|32"},
-         {"GPU Fan|1150", "System Fan 1|812", "System Fan 2|1045", "System Fan 3|0", "System Fan 7|20000"}},
+         {"GPU Fan|1150", "System Fan 1|812", "System Fan 2|1045|failed", "System Fan 3|0",
+          "System Fan 7|20000|failed"}},
         {"hwmon-pi", {"CPU|1|47"}, {}},
         // applesmc keeps its attributes in the device folder; its labels are SMC keys.
         {"hwmon-intel-mac",

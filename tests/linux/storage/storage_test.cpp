@@ -16,6 +16,7 @@
 #include "platform/linux/drives/linux_io_registry.h"
 #include "platform/linux/memory/meminfo.h"
 #include "platform/linux/memory/meminfo_memory_stats.h"
+#include "platform/linux/memory/memory_pressure.h"
 #include "platform/linux/memory/vmstat.h"
 #include "platform/linux/storage/linux_storage.h"
 #include "platform/linux/storage/linux_volumes.h"
@@ -82,6 +83,28 @@ DriveFacts facts(std::string name, std::string path, std::optional<Udev> udev = 
 }
 
 // The usual udev records, labels and drives are in the desktop fixture; these are the others.
+// The memory alert's readings: the pressure figure, MemAvailable, and a control group's limit where one binds.
+TEST(MemoryPressure, ParserAndFixtureTrees) {
+    const std::pair<const char*, std::optional<double>> texts[] = {
+        {"some avg10=0.00 avg60=1.25 avg300=0.40 total=1\nfull avg10=0.00 avg60=9.00 avg300=0 total=1\n", 1.25},
+        {"full avg10=0.00 avg60=9.00 avg300=0 total=1\nsome avg10=0.00 avg60=0.00 avg300=0 total=1", 0.0},
+        {"some avg10=0.00 avg60= avg300=0 total=1\n", no},
+        {"some avg10=0.00 avg60=101.00\n", no},
+        {"full avg10=0.00 avg60=9.00\n", no},
+        {"", no}};
+    for (const auto& [text, expected] : texts) EXPECT_EQ(parsePressureSomeAvg60(text), expected) << text;
+
+    auto figures = [](const MemoryPressureSample& m) {
+        auto text = [](const auto& v) { return v ? std::to_string(std::uint64_t(*v * 100)) : std::string("-"); };
+        return text(m.someAvg60) + " " + text(m.availableBytes) + " " + text(m.totalBytes) + " " +
+               text(m.limitBytes) + " " + text(m.limitUsedBytes);
+    };
+    EXPECT_EQ(figures(makeLinuxMemoryPressure(Roots{kLinux + "/memory-pressure", "/no", "/no"})->sample()),
+              "1250 65536000000 1638400000000 - -");
+    EXPECT_EQ(figures(makeLinuxMemoryPressure(Roots{kLinux + "/cgroup-v2/proc", kLinux + "/cgroup-v2/sys"})->sample()),
+              "- - 1677721600000 214748364800 80530636800");
+}
+
 TEST(DriveKinds, UdevRecordsInterconnectAndOpticalMedium) {
     EXPECT_EQ(parseUdevDatabase("E:ID_BUS=usb\nE:=no key\nE:NO_EQUALS\nE:ID_BUS=ata\nE:EMPTY="),
               (Udev{{"ID_BUS", "ata"}, {"EMPTY", ""}}));
