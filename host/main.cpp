@@ -51,6 +51,10 @@ int main(int argc, char** argv) {
         std::fwrite(vq::host::kUsage.data(), 1, vq::host::kUsage.size(), stdout);
         return 0;
     }
+    if (options.showVersion) {
+        std::puts("velquette " VELQUETTE_VERSION);
+        return 0;
+    }
     std::optional<vq::host::MetricsListenConfig> metricsConfig;
     if (options.metricsListen) {
         auto address = vq::host::parseListenAddress(*options.metricsListen);

@@ -27,6 +27,10 @@ std::variant<HostOptions, std::string> parseHostOptions(std::span<const std::str
             options.showHelp = true;
             continue;
         }
+        if (arg == "--version") {
+            options.showVersion = true;
+            continue;
+        }
         if (arg == "--metrics-insecure") {
             options.metricsInsecure = true;
             continue;

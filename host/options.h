@@ -21,6 +21,7 @@ struct HostOptions {
     bool metricsInsecure = false;
     std::optional<std::string> prometheus;     // where the Machines section's figures come from
     bool showHelp = false;
+    bool showVersion = false;
 };
 
 constexpr std::string_view kUsage =
@@ -32,7 +33,9 @@ constexpr std::string_view kUsage =
     "  --metrics-listen ADDR:PORT  also serve /metrics alone there ([v6]:PORT for IPv6)\n"
     "  --web-config FILE           TLS and basic auth of that listener (Prometheus' web-config format)\n"
     "  --metrics-insecure          allow it on a non-loopback address without authentication\n"
-    "  --prometheus URL            show the machines this Prometheus scrapes (over the configuration file's URL)\n";
+    "  --prometheus URL            show the machines this Prometheus scrapes (over the configuration file's URL)\n"
+    "  --help                      show this help and exit\n"
+    "  --version                   show the version and exit\n";
 
 // The options, or a one-line reason why the command line is wrong. Each
 // option takes its value as the next argument or after "=".

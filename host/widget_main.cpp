@@ -36,7 +36,9 @@ constexpr std::string_view kUsage =
     "  --web-root DIR     directory of the widget page\n"
     "  --snapshot FILE    once the page has shown its first figures, save a PNG of the whole card and exit\n"
     "  --run-script FILE  once the page has shown its first figures, run FILE in it as the body of an async\n"
-    "                     function, print what it returns as JSON on standard output and exit\n";
+    "                     function, print what it returns as JSON on standard output and exit\n"
+    "  --help             show this help and exit\n"
+    "  --version          show the version and exit\n";
 
 constexpr int kWidth = 320;
 // Until the page has told its height.
@@ -354,6 +356,10 @@ int main(int argc, char** argv) {
     const auto& options = std::get<vq::host::HostOptions>(parsed);
     if (options.showHelp) {
         std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+        return 0;
+    }
+    if (options.showVersion) {
+        std::puts("velquette-widget " VELQUETTE_VERSION);
         return 0;
     }
     std::signal(SIGPIPE, SIG_IGN);

@@ -30,22 +30,31 @@ std::string manualPath() {
 
 struct Options {
     bool install = false;
+    bool showHelp = false;
+    bool showVersion = false;
     std::string baseURL;
 };
 
 constexpr const char* kUsage =
     "usage: velquette-module-installer [--install] [--base-url URL]\n"
     "  --install        install without a window; prints the outcome, exits 0 on success\n"
-    "  --base-url URL   the web server of the module archive (also VELQUETTE_MODULE_BASE_URL)\n";
+    "  --base-url URL   the web server of the module archive (also VELQUETTE_MODULE_BASE_URL)\n"
+    "  --help           show this help and exit\n"
+    "  --version        show the version and exit\n";
 
 std::optional<Options> parseOptions(int argc, char** argv) {
     Options options;
+
     const char* fromEnvironment = std::getenv("VELQUETTE_MODULE_BASE_URL");
     options.baseURL = fromEnvironment && *fromEnvironment ? fromEnvironment : kDefaultBaseURL;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--install") {
             options.install = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.showHelp = true;
+        } else if (arg == "--version") {
+            options.showVersion = true;
         } else if (arg == "--base-url" && i + 1 < argc) {
             options.baseURL = argv[++i];
         } else if (arg.starts_with("--base-url=")) {
@@ -119,6 +128,14 @@ int main(int argc, char** argv) {
     if (!options) {
         std::fputs(kUsage, stderr);
         return 2;
+    }
+    if (options->showHelp) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options->showVersion) {
+        std::puts("velquette-module-installer " VELQUETTE_VERSION);
+        return 0;
     }
     std::optional<vq::Platform> platform;
     try {
