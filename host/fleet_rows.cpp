@@ -32,7 +32,7 @@ std::vector<FleetQuery> loadQueries() {
         for (const auto& rule : group["rules"])
             queries.push_back({rule["record"].as<std::string>(), rule["expr"].as<std::string>()});
     for (const auto& [record, figure] : kFigures)
-        if (std::none_of(queries.begin(), queries.end(), [&](const FleetQuery& q) { return q.record == record; }))
+        if (std::none_of(queries.begin(), queries.end(), [&, &record = record](const FleetQuery& q) { return q.record == record; }))
             throw std::runtime_error("fleet_queries.yml lacks " + std::string(record));
     return queries;
 }

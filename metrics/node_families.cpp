@@ -141,7 +141,8 @@ void writeHwmon(ExpositionWriter& out, const std::vector<lm::HwmonChip>& chips) 
         for (const auto& [sensor, properties] : chips[i].sensors) {
             const auto label = properties.find("label");
             if (label == properties.end()) continue;
-            const bool repeated = earlierChipGave(chips, i, [&](const lm::HwmonChip& c) {
+            // Named captures: clang before 16 cannot capture a structured binding.
+            const bool repeated = earlierChipGave(chips, i, [&, &sensor = sensor](const lm::HwmonChip& c) {
                 const auto other = c.sensors.find(sensor);
                 return other != c.sensors.end() && other->second.contains("label") &&
                        other->second.at("label") == label->second;
@@ -158,7 +159,7 @@ void writeHwmon(ExpositionWriter& out, const std::vector<lm::HwmonChip>& chips) 
             for (const auto& [sensor, properties] : chips[i].sensors) {
                 const auto value = typedValue(sensor, properties, type);
                 if (!value) continue;
-                const bool repeated = earlierChipGave(chips, i, [&](const lm::HwmonChip& c) {
+                const bool repeated = earlierChipGave(chips, i, [&, &sensor = sensor, type = type](const lm::HwmonChip& c) {
                     const auto other = c.sensors.find(sensor);
                     return other != c.sensors.end() && typedValue(sensor, other->second, type).has_value();
                 });
