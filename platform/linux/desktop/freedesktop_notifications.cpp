@@ -14,6 +14,10 @@ namespace {
 
 constexpr const char* kServer = "org.freedesktop.Notifications";
 constexpr const char* kPath = "/org/freedesktop/Notifications";
+// The one host of a session that notifies owns this name: the headless host
+// and the widget window's may run side by side, and a second one waits in
+// the bus's queue for the name, so that each alert shows once.
+constexpr const char* kNotifierName = "org.brackwell.Velquette.Notifier";
 constexpr guint kRetryMs = 5000;
 constexpr gint kCallTimeoutMs = 5000;
 
@@ -34,9 +38,10 @@ struct FreedesktopNotifications::State {
     std::string address;
     GDBusConnection* connection = nullptr;
     gulong closedHandler = 0;
-    guint watch = 0, actionSubscription = 0, retrySource = 0;
+    guint watch = 0, actionSubscription = 0, retrySource = 0, nameOwnership = 0;
     // Set once the server present has answered its capabilities.
     bool ready = false, actions = false, bodyMarkup = false;
+    bool notifier = false;  // this host holds kNotifierName
     std::map<std::string, Shown> shown;
     std::weak_ptr<State> self;
 
@@ -72,12 +77,19 @@ struct FreedesktopNotifications::State {
             [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
                gpointer data) { static_cast<State*>(data)->actionInvoked(parameters); },
             this, nullptr);
+        nameOwnership = g_bus_own_name_on_connection(
+            connection, kNotifierName, G_BUS_NAME_OWNER_FLAGS_NONE,
+            [](GDBusConnection*, const gchar*, gpointer data) { static_cast<State*>(data)->notifier = true; },
+            [](GDBusConnection*, const gchar*, gpointer data) { static_cast<State*>(data)->notifier = false; },
+            this, nullptr);
         g_main_context_pop_thread_default(context);
     }
 
     void drop() {
         if (!connection) return;
         if (watch) g_bus_unwatch_name(std::exchange(watch, 0));
+        if (nameOwnership) g_bus_unown_name(std::exchange(nameOwnership, 0));
+        notifier = false;
         if (actionSubscription) g_dbus_connection_signal_unsubscribe(connection, std::exchange(actionSubscription, 0));
         g_signal_handler_disconnect(connection, closedHandler);
         g_clear_object(&connection);
@@ -182,7 +194,7 @@ FreedesktopNotifications::~FreedesktopNotifications() = default;
 
 bool FreedesktopNotifications::show(const std::string& key, const DesktopNotification& notification) {
     State& state = *state_;
-    if (!state.connection || !state.ready) return false;
+    if (!state.connection || !state.ready || !state.notifier) return false;
     const auto found = state.shown.find(key);
     const std::uint32_t replaces = found == state.shown.end() ? 0 : found->second.id;
 

@@ -2,7 +2,9 @@
 // Desktop notifications through the notification server of the session bus
 // (org.freedesktop.Notifications). The server's name is watched: while
 // nobody owns it, show() answers false and nothing fails; once a server
-// appears and has told its capabilities, it is used. When the bus itself
+// appears and has told its capabilities, it is used. Of the hosts of one
+// session, only the one that holds the name org.brackwell.Velquette.Notifier
+// shows anything; the others answer false until it goes. When the bus itself
 // goes away, it connects again to the same address on a timer.
 
 #include <memory>
