@@ -1,10 +1,7 @@
 #include "host/fleet_config.h"
 
-#include <glib/gstdio.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <utility>
 
 #include "host/glib_handles.h"
 
@@ -46,44 +43,39 @@ std::optional<std::string> refusePrometheusUrl(const std::string& url) {
     return std::nullopt;
 }
 
-std::string configFilePath() {
-    GCharPtr path(g_build_filename(g_get_user_config_dir(), "velquette", "velquette.conf", nullptr));
-    return path.get();
-}
-
-PrometheusSettings loadPrometheusSettings(const std::string& path) {
+PrometheusSettings loadPrometheusSettings(ConfigFiles& files) {
+    const auto text = files.read(kConfigFileName);
+    if (!text) return {};
     KeyFilePtr file(g_key_file_new());
     GError* raw = nullptr;
-    if (!g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, &raw)) {
+    if (!g_key_file_load_from_data(file.get(), text->data(), text->size(), G_KEY_FILE_NONE, &raw)) {
         ErrorPtr error(raw);
-        if (!g_error_matches(error.get(), G_FILE_ERROR, G_FILE_ERROR_NOENT)) {
-            const std::string aside = path + ".bad";
-            const bool moved = error->domain == G_KEY_FILE_ERROR && g_rename(path.c_str(), aside.c_str()) == 0;
-            std::fprintf(stderr, "velquette: %s: %s%s\n", path.c_str(), error->message,
-                         moved ? (", kept aside as " + aside + "; using the defaults").c_str() : "");
-        }
+        const bool moved = files.setAside(kConfigFileName);
+        std::fprintf(stderr, "velquette: %s: %s%s\n", kConfigFileName, error->message,
+                     moved ? ", kept aside as velquette.conf.bad; using the defaults" : "");
         return {};
     }
     PrometheusSettings settings{stringKey(file.get(), "url"), stringKey(file.get(), "username"),
                                 stringKey(file.get(), "password-file"), stringKey(file.get(), "bearer-token-file")};
     if (auto reason = settings.url.empty() ? std::nullopt : refusePrometheusUrl(settings.url)) {
-        std::fprintf(stderr, "velquette: %s: url left out: %s\n", path.c_str(), reason->c_str());
+        std::fprintf(stderr, "velquette: %s: url left out: %s\n", kConfigFileName, reason->c_str());
         settings.url.clear();
     }
     return settings;
 }
 
-std::optional<std::string> storePrometheusUrl(const std::string& path, const std::string& url) {
+std::optional<std::string> storePrometheusUrl(ConfigFiles& files, const std::string& url) {
     if (!url.empty())
         if (auto reason = refusePrometheusUrl(url)) return reason;
     KeyFilePtr file(g_key_file_new());
-    GError* raw = nullptr;
     const int keep = G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS;
-    if (!g_key_file_load_from_file(file.get(), path.c_str(), GKeyFileFlags(keep), &raw)) {
-        ErrorPtr error(std::exchange(raw, nullptr));
+    if (const auto text = files.read(kConfigFileName)) {
+        GError* raw = nullptr;
         // A file that cannot be read as a key file is not overwritten: it may be the user's to mend.
-        if (!g_error_matches(error.get(), G_FILE_ERROR, G_FILE_ERROR_NOENT))
-            return "cannot read " + path + ": " + error->message;
+        if (!g_key_file_load_from_data(file.get(), text->data(), text->size(), GKeyFileFlags(keep), &raw)) {
+            ErrorPtr error(raw);
+            return std::string("cannot read ") + kConfigFileName + ": " + error->message;
+        }
     }
     if (url.empty())
         g_key_file_remove_key(file.get(), kGroup, "url", nullptr);
@@ -91,13 +83,8 @@ std::optional<std::string> storePrometheusUrl(const std::string& path, const std
         g_key_file_set_string(file.get(), kGroup, "url", url.c_str());
     gsize length = 0;
     GCharPtr text(g_key_file_to_data(file.get(), &length, nullptr));
-    GCharPtr folder(g_path_get_dirname(path.c_str()));
-    if (g_mkdir_with_parents(folder.get(), 0700) != 0) return "cannot create " + std::string(folder.get());
-    if (!g_file_set_contents_full(path.c_str(), text.get(), gssize(length), G_FILE_SET_CONTENTS_CONSISTENT, 0600,
-                                  &raw)) {
-        ErrorPtr error(raw);
-        return "cannot write " + path + ": " + error->message;
-    }
+    if (!files.replace(kConfigFileName, std::string(text.get(), length)))
+        return std::string("cannot write ") + kConfigFileName;
     return std::nullopt;
 }
 

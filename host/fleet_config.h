@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/config_files.h"
+
 namespace vq::host {
 
 struct PrometheusSettings {
@@ -23,17 +25,17 @@ struct PrometheusSettings {
 // or fragment.
 std::optional<std::string> refusePrometheusUrl(const std::string& url);
 
-// The configuration file's path under the user's configuration folder.
-std::string configFilePath();
+// The host's configuration file among the user's settings files.
+constexpr const char* kConfigFileName = "velquette.conf";
 
-// The settings stored in `path`. A file that is not a key file is moved
-// aside to PATH.bad (and the defaults apply), with a line on stderr; a
-// stored URL that is refused is left out, with a line on stderr.
-PrometheusSettings loadPrometheusSettings(const std::string& path);
+// The settings stored in velquette.conf. A file that is not a key file is
+// set aside as velquette.conf.bad (and the defaults apply), with a line on
+// stderr; a stored URL that is refused is left out, with a line on stderr.
+PrometheusSettings loadPrometheusSettings(ConfigFiles& files);
 
-// Stores `url` ("" removes it) in `path`, keeping the file's other keys,
-// written whole to a temporary file and renamed over it, mode 0600. Nothing
-// is written for a refused URL. nullopt when done, else why not.
-std::optional<std::string> storePrometheusUrl(const std::string& path, const std::string& url);
+// Stores `url` ("" removes it) in velquette.conf, keeping the file's other
+// keys; the settings files replace a file whole and privately. Nothing is
+// written for a refused URL. nullopt when done, else why not.
+std::optional<std::string> storePrometheusUrl(ConfigFiles& files, const std::string& url);
 
 }  // namespace vq::host

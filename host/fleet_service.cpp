@@ -4,9 +4,9 @@
 
 namespace vq::host {
 
-FleetService::FleetService(std::string configPath, std::optional<std::string> commandLineUrl,
+FleetService::FleetService(std::shared_ptr<ConfigFiles> files, std::optional<std::string> commandLineUrl,
                            std::chrono::milliseconds period)
-    : configPath_(std::move(configPath)), period_(period), settings_(loadPrometheusSettings(configPath_)) {
+    : files_(std::move(files)), period_(period), settings_(files_ ? loadPrometheusSettings(*files_) : PrometheusSettings{}) {
     if (commandLineUrl) settings_.url = *commandLineUrl;
     restart();
 }
@@ -49,7 +49,8 @@ Value FleetService::fleet() {
 }
 
 std::string FleetService::setPrometheusUrl(const std::string& url) {
-    if (auto reason = storePrometheusUrl(configPath_, url)) return *reason;
+    if (!files_) return "the settings cannot be kept on this machine";
+    if (auto reason = storePrometheusUrl(*files_, url)) return *reason;
     settings_.url = url;
     restart();
     return "";

@@ -20,9 +20,9 @@ constexpr std::chrono::seconds kFleetPeriod{1};
 
 class FleetService : public FleetSource {
 public:
-    // `configPath` is the configuration file; `commandLineUrl` (already
-    // checked) overrides its URL until the settings store another.
-    FleetService(std::string configPath, std::optional<std::string> commandLineUrl,
+    // `files` keeps velquette.conf (null: nothing is kept); `commandLineUrl`
+    // (already checked) overrides its URL until the settings store another.
+    FleetService(std::shared_ptr<ConfigFiles> files, std::optional<std::string> commandLineUrl,
                  std::chrono::milliseconds period = kFleetPeriod);
 
     // null with no Prometheus; [] until its first answer; then the rows of
@@ -35,7 +35,7 @@ private:
     void restart();
     void ask();
 
-    std::string configPath_;
+    std::shared_ptr<ConfigFiles> files_;
     std::chrono::milliseconds period_;
     PrometheusSettings settings_;
     std::unique_ptr<PrometheusClient> client_;

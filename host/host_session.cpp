@@ -20,13 +20,15 @@ HostSession::HostSession(const ServerConfig& config, const std::optional<std::st
     }
     if (!platform->simulated)
         alerts_ = std::make_unique<alerts::Alerts>(*platform, [] { return g_get_monotonic_time() / G_USEC_PER_SEC; });
+    // The settings files stay shared with the fleet once the platform is the object's.
+    const std::shared_ptr<ConfigFiles> configFiles = platform->configFiles;
     try {
         velquette_ = std::make_unique<Velquette>(std::move(*platform));
     } catch (const std::exception& e) {
         server_.reset();
         throw SessionError(std::string("cannot create the plug-in object: ") + e.what());
     }
-    fleet_ = std::make_unique<FleetService>(configFilePath(), prometheus);
+    fleet_ = std::make_unique<FleetService>(configFiles, prometheus);
     velquette_->setFleetSource(fleet_.get());
     velquette_->windowScriptObjectAvailable(window_);
     if (alerts_) {

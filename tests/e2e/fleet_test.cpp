@@ -14,6 +14,7 @@
 #include "host/fleet_rows.h"
 #include "host/fleet_service.h"
 #include "host/glib_handles.h"
+#include "platform/linux/desktop/xdg_config_files.h"
 
 namespace vq::host {
 namespace {
@@ -68,6 +69,7 @@ TEST(FleetRows, DownFirstThenBusiestWithNullWherePrometheusHasNoFigure) {
 
 TEST(FleetConfig, AUrlIsRefusedWithOneLineAndNothingIsStored) {
     TempDir folder;
+    linux_platform::XdgConfigFiles files(folder.path);
     const std::string path = folder.path + "/velquette/velquette.conf";
     const std::pair<std::string, std::string> refused[] = {
         {"ftp://prometheus/", "must begin with http:// or https://, not ftp:"},
@@ -78,7 +80,7 @@ TEST(FleetConfig, AUrlIsRefusedWithOneLineAndNothingIsStored) {
         {"http://" + std::string(2100, 'a') + "/", "longer than 2048"},
     };
     for (const auto& [url, reason] : refused) {
-        const auto refusal = storePrometheusUrl(path, url).value_or("stored");
+        const auto refusal = storePrometheusUrl(files, url).value_or("stored");
         EXPECT_TRUE(refusal.find(reason) != std::string::npos && refusal.find('\n') == std::string::npos) << refusal;
     }
     EXPECT_FALSE(std::filesystem::exists(path));
@@ -88,23 +90,24 @@ TEST(FleetConfig, AUrlIsRefusedWithOneLineAndNothingIsStored) {
 
 TEST(FleetConfig, StoredPrivatelyKeepingTheOtherKeysAndACorruptFileIsSetAside) {
     TempDir folder;
+    linux_platform::XdgConfigFiles files(folder.path);
     const std::string path = folder.path + "/velquette/velquette.conf";
     std::filesystem::create_directories(folder.path + "/velquette");
     std::ofstream(path) << "# mine\n[prometheus]\nusername=widget\npassword-file=/run/secret\n[other]\nkeep=1\n";
     ::chmod(path.c_str(), 0644);
-    ASSERT_EQ(storePrometheusUrl(path, "http://127.0.0.1:9090/"), std::nullopt);
+    ASSERT_EQ(storePrometheusUrl(files, "http://127.0.0.1:9090/"), std::nullopt);
     EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0600));
-    const auto settings = loadPrometheusSettings(path);
+    const auto settings = loadPrometheusSettings(files);
     EXPECT_EQ(settings.url + " " + settings.username + " " + settings.passwordFile,
               "http://127.0.0.1:9090/ widget /run/secret");
     EXPECT_TRUE(readFile(path).starts_with("# mine") && readFile(path).ends_with("[other]\nkeep=1\n")) << readFile(path);
-    ASSERT_EQ(storePrometheusUrl(path, ""), std::nullopt);
-    EXPECT_EQ(loadPrometheusSettings(path).url, "");
+    ASSERT_EQ(storePrometheusUrl(files, ""), std::nullopt);
+    EXPECT_EQ(loadPrometheusSettings(files).url, "");
 
     // A file that is not a key file is set aside; a stored URL that is refused is left out, and the file stays.
     for (const std::string text : {"url=http://no-group/\n\x01garbage", "[prometheus]\nurl=gopher://old/\n"}) {
         std::ofstream(path) << text;
-        EXPECT_EQ(loadPrometheusSettings(path).url, "");
+        EXPECT_EQ(loadPrometheusSettings(files).url, "");
         EXPECT_EQ(std::filesystem::exists(path), text.starts_with("["));
     }
     EXPECT_TRUE(readFile(path + ".bad").ends_with("garbage"));
@@ -148,10 +151,12 @@ TEST(FleetService, AsksOncePerPeriodWithTheCredentialsAndNeverWaits) {
     StandIn prometheus;
     TempDir folder;
     std::ofstream(folder.path + "/password") << "s3cret\n";
-    std::ofstream(folder.path + "/velquette.conf")
+    std::filesystem::create_directories(folder.path + "/velquette");
+    std::ofstream(folder.path + "/velquette/velquette.conf")
         << "[prometheus]\nusername=widget\npassword-file=" << folder.path << "/password\n";
     // A period no test outlasts: the round asked at start is the only one.
-    FleetService fleet(folder.path + "/velquette.conf", prometheus.url, std::chrono::hours(1));
+    FleetService fleet(std::make_shared<linux_platform::XdgConfigFiles>(folder.path), prometheus.url,
+                       std::chrono::hours(1));
     EXPECT_EQ(fleet.fleet(), json::array());
     ASSERT_TRUE(turnUntil([&] { return fleet.fleet() != json::array(); }));
     EXPECT_EQ(fleet.fleet()[0][1], "alpha");
@@ -173,26 +178,30 @@ TEST(FleetService, AsksOncePerPeriodWithTheCredentialsAndNeverWaits) {
 
 TEST(FleetService, EachFailureReachesThePageAsOneLine) {
     TempDir folder;
-    std::ofstream(folder.path + "/lost.conf") << "[prometheus]\nbearer-token-file=" << folder.path << "/missing\n";
+    // Configuration homes: "lost" names a token file that is not there, "none" has no file.
+    std::filesystem::create_directories(folder.path + "/lost/velquette");
+    std::ofstream(folder.path + "/lost/velquette/velquette.conf")
+        << "[prometheus]\nbearer-token-file=" << folder.path << "/missing\n";
     const std::string big = vector({{{{"instance", std::string(5 * 1024 * 1024, 'x')}}, "1"}});
     // The stand-in's answer (status 0: none within the limit), the configuration file, the reason's start.
     const std::tuple<int, std::string, std::string, std::string> cases[] = {
-        {401, "Unauthorized\n", "none.conf", "Prometheus answered HTTP 401 Unauthorized"},
-        {400, R"({"status":"error","error":"bad_data: parse error"})", "none.conf",
+        {401, "Unauthorized\n", "none", "Prometheus answered HTTP 401 Unauthorized"},
+        {400, R"({"status":"error","error":"bad_data: parse error"})", "none",
          "Prometheus answered HTTP 400 Bad Request: bad_data: parse error"},
-        {200, big, "none.conf", "Prometheus' answer is over 4 MiB; it was cut off"},
-        {200, "<html>proxy error</html>", "none.conf", "Prometheus answered no JSON to fleet:up"},
-        {200, R"({"status":"error","error":"parse error\nat 1"})", "none.conf", "Prometheus refused fleet:up: parse error at 1"},
-        {200, R"({"status":"success","data":{"resultType":"matrix"}})", "none.conf", "Prometheus answered no vector to fleet:up"},
-        {0, "", "none.conf", "no answer from Prometheus within 2 s"},
-        {200, "", "lost.conf", "cannot read the Prometheus credentials: "},
-        {-1, "", "none.conf", "cannot reach Prometheus: "},  // nothing listens
+        {200, big, "none", "Prometheus' answer is over 4 MiB; it was cut off"},
+        {200, "<html>proxy error</html>", "none", "Prometheus answered no JSON to fleet:up"},
+        {200, R"({"status":"error","error":"parse error\nat 1"})", "none", "Prometheus refused fleet:up: parse error at 1"},
+        {200, R"({"status":"success","data":{"resultType":"matrix"}})", "none", "Prometheus answered no vector to fleet:up"},
+        {0, "", "none", "no answer from Prometheus within 2 s"},
+        {200, "", "lost", "cannot read the Prometheus credentials: "},
+        {-1, "", "none", "cannot reach Prometheus: "},  // nothing listens
     };
     for (const auto& [status, body, config, reason] : cases) {
         StandIn prometheus;
         prometheus.answer = {status, body};
         prometheus.hold = status == 0;
-        FleetService fleet(folder.path + "/" + config, status < 0 ? "http://127.0.0.1:1/" : prometheus.url);
+        FleetService fleet(std::make_shared<linux_platform::XdgConfigFiles>(folder.path + "/" + config),
+                           status < 0 ? "http://127.0.0.1:1/" : prometheus.url);
         ASSERT_TRUE(turnUntil([&] { return fleet.fleet().is_string(); })) << reason;
         EXPECT_EQ(fleet.fleet().get<std::string>().substr(0, reason.size()), reason) << fleet.fleet();
     }

@@ -19,7 +19,7 @@ bool XdgConfigFiles::replace(const std::string& name, const std::string& text) {
     if (folder_.empty() || g_mkdir_with_parents(folder_.c_str(), 0700) != 0) return false;
     // A temporary file renamed over the old one, flushed to disk first.
     return g_file_set_contents_full((folder_ + "/" + name).c_str(), text.data(), gssize(text.size()),
-                                    G_FILE_SET_CONTENTS_CONSISTENT, 0644, nullptr);
+                                    G_FILE_SET_CONTENTS_CONSISTENT, 0600, nullptr);
 }
 
 bool XdgConfigFiles::setAside(const std::string& name) {
