@@ -98,13 +98,18 @@ ResourceLimitSample LinuxResourceLimits::sample() {
         mounts_ = parseMountinfo(readWholeFile(roots_.proc + "/self/mountinfo").value_or(""));
         cgroupsOfMounts_ = cgroups;
     }
-    return sample(mounts_);
+    return sampleOf(cgroups, mounts_, std::nullopt);
 }
 
 ResourceLimitSample LinuxResourceLimits::sample(const std::vector<MountinfoEntry>& mounts,
                                                 std::optional<std::uint64_t> memTotalKiB) {
+    return sampleOf(readWholeFile(roots_.proc + "/self/cgroup").value_or(""), mounts, memTotalKiB);
+}
+
+ResourceLimitSample LinuxResourceLimits::sampleOf(const std::string& cgroups, const std::vector<MountinfoEntry>& mounts,
+                                                  std::optional<std::uint64_t> memTotalKiB) {
     ResourceLimitSample out;
-    const auto groups = parseProcCgroup(readWholeFile(roots_.proc + "/self/cgroup").value_or(""));
+    const auto groups = parseProcCgroup(cgroups);
     // LXCFS mounts its own figures over these files; they already tell the
     // container's share and must not be corrected again.
     const auto virtualised = [&](std::string_view file) {

@@ -32,6 +32,9 @@ public:
     std::string unitOf(std::int32_t pid) override;
 
 private:
+    // One sample from the text of <proc>/self/cgroup, read once by the caller.
+    ResourceLimitSample sampleOf(const std::string& cgroups, const std::vector<MountinfoEntry>& mounts,
+                                 std::optional<std::uint64_t> memTotalKiB);
     Roots roots_;
     std::function<double()> now_;
     // The group a counter was read in, its value and when: throttling and
