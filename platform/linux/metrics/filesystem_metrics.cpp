@@ -49,15 +49,4 @@ std::vector<FileSystemUsage> keptFileSystems(const std::vector<MountinfoEntry>& 
     return kept;
 }
 
-std::vector<FileSystemUsage> fileSystemUsages(const std::vector<MountinfoEntry>& entries,
-                                              const SpaceOfMountPoint& spaceOf) {
-    std::vector<FileSystemUsage> usages = keptFileSystems(entries);
-    std::erase_if(usages, [&](FileSystemUsage& usage) {
-        const auto space = spaceOf(usage.mountPoint);
-        if (space) usage.space = *space;
-        return !space;
-    });
-    return usages;
-}
-
 }  // namespace vq::linux_platform::metrics

@@ -3,7 +3,6 @@
 // that Debian's node_exporter leaves out by default left out here too.
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,18 +32,11 @@ struct FileSystemUsage {
 };
 
 // statfs() of a mount point; nullopt when it fails.
-using SpaceOfMountPoint = std::function<std::optional<FileSystemSpace>(const std::string&)>;
 std::optional<FileSystemSpace> statfsSpace(const std::string& mountPoint);
 
 // The mounts of <proc>/self/mountinfo (as parsed) that are not excluded, one
 // per mount point (the top mount, the one statfs sees), in table order, with
 // no space read yet: what stays true until the mount table changes.
 std::vector<FileSystemUsage> keptFileSystems(const std::vector<MountinfoEntry>& entries);
-
-// The mounts of <proc>/self/mountinfo (as parsed) that are not excluded and
-// whose space can be read, one per mount point: where a mount point was
-// mounted over, the top mount is the one statfs sees and the one kept.
-std::vector<FileSystemUsage> fileSystemUsages(const std::vector<MountinfoEntry>& entries,
-                                              const SpaceOfMountPoint& spaceOf = statfsSpace);
 
 }  // namespace vq::linux_platform::metrics
