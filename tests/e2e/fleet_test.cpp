@@ -21,6 +21,7 @@ namespace {
 
 using e2e::readFile;
 using e2e::TempDir;
+using Files = vq::linux_platform::XdgConfigFiles;
 using nlohmann::json;
 
 // An answer of /api/v1/query: one sample per {labels, value}.
@@ -69,7 +70,7 @@ TEST(FleetRows, DownFirstThenBusiestWithNullWherePrometheusHasNoFigure) {
 
 TEST(FleetConfig, AUrlIsRefusedWithOneLineAndNothingIsStored) {
     TempDir folder;
-    linux_platform::XdgConfigFiles files(folder.path);
+    Files files(folder.path);
     const std::string path = folder.path + "/velquette/velquette.conf";
     const std::pair<std::string, std::string> refused[] = {
         {"ftp://prometheus/", "must begin with http:// or https://, not ftp:"},
@@ -90,7 +91,7 @@ TEST(FleetConfig, AUrlIsRefusedWithOneLineAndNothingIsStored) {
 
 TEST(FleetConfig, StoredPrivatelyKeepingTheOtherKeysAndACorruptFileIsSetAside) {
     TempDir folder;
-    linux_platform::XdgConfigFiles files(folder.path);
+    Files files(folder.path);
     const std::string path = folder.path + "/velquette/velquette.conf";
     std::filesystem::create_directories(folder.path + "/velquette");
     std::ofstream(path) << "# mine\n[prometheus]\nusername=widget\npassword-file=/run/secret\n[other]\nkeep=1\n";
@@ -155,8 +156,7 @@ TEST(FleetService, AsksOncePerPeriodWithTheCredentialsAndNeverWaits) {
     std::ofstream(folder.path + "/velquette/velquette.conf")
         << "[prometheus]\nusername=widget\npassword-file=" << folder.path << "/password\n";
     // A period no test outlasts: the round asked at start is the only one.
-    FleetService fleet(std::make_shared<linux_platform::XdgConfigFiles>(folder.path), prometheus.url,
-                       std::chrono::hours(1));
+    FleetService fleet(std::make_shared<Files>(folder.path), prometheus.url, std::chrono::hours(1));
     EXPECT_EQ(fleet.fleet(), json::array());
     ASSERT_TRUE(turnUntil([&] { return fleet.fleet() != json::array(); }));
     EXPECT_EQ(fleet.fleet()[0][1], "alpha");
@@ -180,8 +180,7 @@ TEST(FleetService, EachFailureReachesThePageAsOneLine) {
     TempDir folder;
     // Configuration homes: "lost" names a token file that is not there, "none" has no file.
     std::filesystem::create_directories(folder.path + "/lost/velquette");
-    std::ofstream(folder.path + "/lost/velquette/velquette.conf")
-        << "[prometheus]\nbearer-token-file=" << folder.path << "/missing\n";
+    std::ofstream(folder.path + "/lost/velquette/velquette.conf") << "[prometheus]\nbearer-token-file=" << folder.path << "/missing\n";
     const std::string big = vector({{{{"instance", std::string(5 * 1024 * 1024, 'x')}}, "1"}});
     // The stand-in's answer (status 0: none within the limit), the configuration file, the reason's start.
     const std::tuple<int, std::string, std::string, std::string> cases[] = {
@@ -200,8 +199,7 @@ TEST(FleetService, EachFailureReachesThePageAsOneLine) {
         StandIn prometheus;
         prometheus.answer = {status, body};
         prometheus.hold = status == 0;
-        FleetService fleet(std::make_shared<linux_platform::XdgConfigFiles>(folder.path + "/" + config),
-                           status < 0 ? "http://127.0.0.1:1/" : prometheus.url);
+        FleetService fleet(std::make_shared<Files>(folder.path + "/" + config), status < 0 ? "http://127.0.0.1:1/" : prometheus.url);
         ASSERT_TRUE(turnUntil([&] { return fleet.fleet().is_string(); })) << reason;
         EXPECT_EQ(fleet.fleet().get<std::string>().substr(0, reason.size()), reason) << fleet.fleet();
     }
