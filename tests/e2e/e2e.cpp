@@ -5,7 +5,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 
 namespace vq::e2e {
 namespace {
@@ -145,6 +148,20 @@ BusyProcess::BusyProcess() {
     process = g_subprocess_newv(argv, G_SUBPROCESS_FLAGS_NONE, nullptr);
     if (!process) throw std::runtime_error("cannot start " VQ_BUSY_PROCESS);
     pid = std::stoi(g_subprocess_get_identifier(process));
+    // A process is ranked first by its time on the processors since it started: it must have spun a while
+    // (a second of CPU time, 100 ticks) so that a browser started after it, busy with its own start, cannot
+    // outrank it. The deadline only keeps a stalled machine from hanging the test.
+    for (const gint64 end = g_get_monotonic_time() + 10 * G_USEC_PER_SEC; g_get_monotonic_time() < end;
+         g_usleep(50000)) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string field;
+        long ticks = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i)
+            if (i >= 14) ticks += std::atol(field.c_str());
+        if (ticks >= 100) break;
+    }
 }
 
 BusyProcess::~BusyProcess() {
